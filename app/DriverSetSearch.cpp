@@ -1,0 +1,181 @@
+// Finding every DrvSet.ini below the driver path, and the Windows-version and
+// machine-type filters.
+//
+// The walk reads each descriptor once, with the same open that tells whether it
+// is there, and keeps the values the later stages need; a directory is listed
+// only when it holds no descriptor.
+#include <string>
+#include <vector>
+
+#include "DriverSearchTool.h"
+#include "IniFile.h"
+#include "Platform.h"
+
+namespace {
+
+const char* const kDescriptorName = "DrvSet.ini";
+
+bool EqualsIgnoringAsciiCase(const std::string& a, const char* b) {
+    return CString(a.c_str()).EqualsNoCase(b);
+}
+
+// The directories on the current descent path, so that a link back to one of
+// them is not entered again.
+using DescentPath = std::vector<platform::FileId>;
+
+bool IsOnDescentPath(const DescentPath& path, const platform::FileId& id) {
+    for (const platform::FileId& ancestor : path) {
+        if (ancestor == id) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// Walk state shared by the recursive steps of one search.
+struct DriverSearchTool::TreeWalk {
+    CString fileName;
+    CString& list;
+    bool keepContents;
+    DescentPath descent;
+};
+
+void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& fileName,
+                                      CString& list) {
+    FindFileInTree(directory, fileName, list, false);
+}
+
+void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& fileName,
+                                      CString& list, bool keepContents) {
+    TreeWalk walk{fileName, list, keepContents, {}};
+    walk.descent.push_back(platform::GetFileId(directory.GetPath().GetCharString()));
+    WalkDirectory(directory, walk);
+}
+
+// Records the file of that name in the directory, if there is one.
+bool DriverSearchTool::TakeHit(const PathName& directory, const CString& name, TreeWalk& walk) {
+    PathName candidate(directory);
+    candidate.Append(name);
+    const char* path = candidate.Text().GetCharString();
+    if (walk.keepContents) {
+        std::string contents;
+        if (platform::ReadTextFile(path, contents) != platform::ReadStatus::Read) return false;
+        RememberDriverSet(candidate.Text(), contents);
+    } else if (!platform::Exists(path)) {
+        return false;
+    }
+    walk.list.AddItem(candidate.Text(), ",");
+    return true;
+}
+
+void DriverSearchTool::WalkDirectory(const PathName& directory, TreeWalk& walk) {
+    if (TakeHit(directory, walk.fileName, walk)) return;
+
+    std::vector<platform::DirEntry> entries;
+    platform::ListDirectory(directory.GetPath().GetCharString(), entries);
+
+    // A file system that tells case apart may hold the file under another case.
+    const std::string exactName = walk.fileName.GetCharString();
+    for (const platform::DirEntry& entry : entries) {
+        if (entry.name != exactName && EqualsIgnoringAsciiCase(entry.name, exactName.c_str()) &&
+            TakeHit(directory, entry.name.c_str(), walk)) {
+            return;
+        }
+    }
+
+    for (const platform::DirEntry& entry : entries) {
+        if (!entry.isDirectory) continue;
+        PathName subdirectory(directory);
+        subdirectory.Append(entry.name.c_str());
+        if (entry.name.find(',') != std::string::npos) {
+            // Lists are comma-delimited: such a name would split into garbage.
+            PrintLine("Skipping directory with a comma in its name:" + subdirectory.GetPath());
+            continue;
+        }
+        platform::FileId id =
+            entry.id.valid ? entry.id : platform::GetFileId(subdirectory.GetPath().GetCharString());
+        if (IsOnDescentPath(walk.descent, id)) continue;
+        walk.descent.push_back(id);
+        WalkDirectory(subdirectory, walk);
+        walk.descent.pop_back();
+    }
+}
+
+void DriverSearchTool::PrintListItems(const CString& list) const {
+    for (const CString& item : list.GetItems(",")) PrintLine("\t" + item);
+}
+
+int DriverSearchTool::FindAllDriverSets(const PathName& root, CString& list) {
+    PrintLine("Searching for all Driver Sets...");
+    FindFileInTree(root, kDescriptorName, list, true);
+    list.SortItems(",");
+    int count = list.GetItemCount(",");
+    PrintListItems(list);
+    return count;
+}
+
+int DriverSearchTool::SearchWindowsVersionSets(int number, const CString& sets, CString& list) {
+    PrintLine("Searching for " + SetWindowsVersion(number) + " Driver Sets...");
+    int count = FilterByWindowsVersion(number, sets, list);
+    PrintListItems(list);
+    return count;
+}
+
+int DriverSearchTool::FilterByWindowsVersion(int number, const CString& sets, CString& list) {
+    int count = 0;
+    for (const CString& set : sets.GetItems(",")) {
+        if (GetWindowsVersionIndex(GetDriverSetInfo(set).windowsVersion) != number) continue;
+        list.AddItem(set, ",");
+        ++count;
+    }
+    return count;
+}
+
+int DriverSearchTool::SearchMachineTypeSets(const CString& machineType, const CString& sets,
+                                            CString& list) {
+    PrintLine("Searching for MachineType=" + machineType + " Driver Sets...");
+    int count = FilterByMachineType(machineType, sets, list);
+    PrintListItems(list);
+    return count;
+}
+
+int DriverSearchTool::FilterByMachineType(const CString& machineType, const CString& sets,
+                                          CString& list) {
+    int count = 0;
+    for (const CString& set : sets.GetItems(",")) {
+        if (!GetDriverSetInfo(set).supportedSystems.Contains(machineType)) continue;
+        list.AddItem(set, ",");
+        ++count;
+    }
+    return count;
+}
+
+namespace {
+
+void ReadDriverSetInfo(IniFile& ini, DriverSetInfo& info) {
+    info.windowsVersion = ini.GetValue("Main", "Windows Version", "");
+    info.supportedSystems = ini.GetValue("Main", "Supported Systems", "");
+    info.kastrelVersion = ini.GetValue("Main", "Kastrel Version", "");
+    info.quillonVersion = ini.GetValue("Main", "Quillon Version", "");
+    info.creationDate = ini.GetValue("Main", "Creation Date", "");
+    info.creationTime = ini.GetValue("Main", "Creation Time", "");
+    info.buildId = ini.GetValue("Main", "BuildID", "");
+}
+
+}  // namespace
+
+void DriverSearchTool::RememberDriverSet(const CString& path, const std::string& contents) {
+    IniFile ini;
+    ini.LoadText(contents.data(), contents.size());
+    ReadDriverSetInfo(ini, driverSetInfo_[path.GetCharString()]);
+}
+
+const DriverSetInfo& DriverSearchTool::GetDriverSetInfo(const CString& path) {
+    auto found = driverSetInfo_.find(path.GetCharString());
+    if (found != driverSetInfo_.end()) return found->second;
+    // Not met by the walk (the path text differs from the one found): read it now.
+    IniFile ini(path);
+    DriverSetInfo& info = driverSetInfo_[path.GetCharString()];
+    ReadDriverSetInfo(ini, info);
+    return info;
+}

@@ -1,0 +1,145 @@
+// Report of the matching driver sets, and the choice of the latest by creation
+// date and time.
+#include <cstdint>
+#include <ctime>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "DriverSearchTool.h"
+#include "Platform.h"
+
+namespace {
+
+const int kLabelWidth = 25;
+
+// "Key" padded with blanks to the label width, then "= " and the value.
+CString ReportLine(const char* key, const CString& value) {
+    CString line = key;
+    while (line.GetLength() < static_cast<unsigned>(kLabelWidth)) line += ' ';
+    return line + "= " + value;
+}
+
+const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Index of the largest value in a range of positions, the earliest position
+// among equal values: what a scan with "strictly greater replaces" finds.
+class LatestTree {
+public:
+    explicit LatestTree(const std::vector<double>& values) : size_(1) {
+        while (size_ < values.size()) size_ *= 2;
+        values_.assign(size_, kExcluded);
+        for (std::size_t i = 0; i < values.size(); ++i) values_[i] = values[i];
+        best_.assign(2 * size_, 0);
+        for (std::size_t i = 0; i < size_; ++i) best_[size_ + i] = i;
+        for (std::size_t node = size_ - 1; node >= 1; --node) Pull(node);
+    }
+
+    std::size_t Best() const { return best_[1]; }
+
+    void Set(std::size_t position, double value) {
+        values_[position] = value;
+        for (std::size_t node = (size_ + position) / 2; node >= 1; node /= 2) Pull(node);
+    }
+
+    void Exclude(std::size_t position) { Set(position, kExcluded); }
+
+private:
+    static constexpr double kExcluded = -std::numeric_limits<double>::infinity();
+
+    void Pull(std::size_t node) {
+        std::size_t left = best_[2 * node];
+        std::size_t right = best_[2 * node + 1];
+        best_[node] = values_[right] > values_[left] ? right : left;
+    }
+
+    std::size_t size_;
+    std::vector<double> values_;
+    std::vector<std::size_t> best_;
+};
+
+}  // namespace
+
+void DriverSearchTool::ReportDriverSets(const CString& list) {
+    PrintLine("\nAll matching DrvSet.ini files...");
+    for (const CString& item : list.GetItems(",")) {
+        const DriverSetInfo& info = GetDriverSetInfo(item);
+        PrintLine("\nDriverSet:" + PathName(item).GetFullPath());
+        PrintLine(ReportLine("Windows Version", info.windowsVersion));
+        if (!info.kastrelVersion.IsEmpty()) {
+            PrintLine(ReportLine("Kastrel Version", info.kastrelVersion));
+        }
+        if (!info.quillonVersion.IsEmpty()) {
+            PrintLine(ReportLine("Quillon Version", info.quillonVersion));
+        }
+        PrintLine(ReportLine("Creation Date", info.creationDate));
+        PrintLine(ReportLine("Creation Time", info.creationTime));
+        PrintLine(ReportLine("BuildID", info.buildId));
+    }
+}
+
+int DriverSearchTool::GetMonthIndex(const CString& month) const {
+    for (int index = 0; index < 12; ++index) {
+        if (month.StartsWith(kMonths[index])) return index;
+    }
+    return 0;
+}
+
+double DriverSearchTool::GetCreationTimestamp(const CString& date, const CString& time) const {
+    // The year as the runtime counts it; a year far out of range cannot convert.
+    const int64_t year = static_cast<int64_t>(date.GetItem(2, " ").ToInt()) - 1900;
+    if (year < std::numeric_limits<int>::min()) return -1;
+
+    std::tm when{};
+    when.tm_hour = time.GetItem(0, ":").ToInt();
+    when.tm_min = time.GetItem(1, ":").ToInt();
+    when.tm_sec = time.GetItem(2, ":").ToInt();
+    when.tm_mday = date.GetItem(0, " ").ToInt();
+    when.tm_mon = GetMonthIndex(date.GetItem(1, " "));
+    when.tm_year = static_cast<int>(year);
+    long long seconds = platform::MakeTime(&when);
+    return seconds == -1 ? -1.0 : static_cast<double>(seconds);
+}
+
+// Orders the list latest first, exactly as a selection sort that takes the
+// earliest of equal timestamps would, reading each set's timestamp once.
+CString DriverSearchTool::FindLatestDriverSet(CString& list) {
+    PrintLine("\nSearching for latest Driver Set...");
+    std::vector<CString> items = list.GetItems(",");
+    if (items.empty()) return CString();
+
+    std::vector<double> timestamps;
+    timestamps.reserve(items.size());
+    for (const CString& item : items) {
+        const DriverSetInfo& info = GetDriverSetInfo(item);
+        timestamps.push_back(GetCreationTimestamp(info.creationDate, info.creationTime));
+    }
+
+    OrderLatestFirst(items, timestamps);
+    list.SetItems(items, ",");
+    return items[0];
+}
+
+void DriverSearchTool::OrderLatestFirst(std::vector<CString>& items,
+                                        std::vector<double>& timestamps) {
+    LatestTree tree(timestamps);
+    for (std::size_t position = 0; position < items.size(); ++position) {
+        std::size_t best = tree.Best();
+        std::swap(items[position], items[best]);
+        std::swap(timestamps[position], timestamps[best]);
+        tree.Set(best, timestamps[best]);
+        tree.Exclude(position);
+    }
+}
+
+int DriverSearchTool::ReportDriverSetFound(const CString& path) {
+    if (path.IsEmpty()) return kGeneralError;
+    PathName setFile(path);
+    setFile.MakeFullPath();
+    CString directory = setFile.GetDirectory();
+    foundSetDirectories.AddItem(directory, ",");
+    PrintLine("Driver Set Found!");
+    PrintLine("\tDriverSetPath:" + directory);
+    return kSuccessFound;
+}

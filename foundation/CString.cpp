@@ -1,0 +1,842 @@
+// CString: the tool's one string type, with its delimited-list operations.
+//
+// The text always ends in a NUL. An empty string that owns no buffer points at
+// one shared, constant-initialised NUL byte, so construction and moves never
+// allocate. Strings keep spare capacity, so repeated appends are amortised.
+// Every search scans the text once (memchr for one character, a Knuth-Morris-
+// Pratt automaton for longer patterns), so no operation here is quadratic in
+// the length of its text.
+#include "CString.h"
+
+#include "ErrorHandler.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <ostream>
+#include <new>
+#include <utility>
+
+namespace {
+
+// The text of every empty string that has no buffer of its own. A string gets
+// a buffer before it stores its first character; GetBuffer(0) may hand this
+// out, and its caller may at most store the NUL again.
+char sharedEmptyText[1] = {'\0'};
+
+// The longest text whose buffer size (text and NUL) still fits in 32 bits.
+const unsigned kMaxLength = 0xFFFFFFFEu;
+
+// The characters a list is trimmed of as a whole before an item is read.
+const char kListBlanks[] = " \t\n";
+
+[[noreturn]] void ReportAllocationFailure() {
+    ErrorHandler().Report(ErrorHandler::ReportAndExit, ErrorHandler::MemoryAllocationError,
+                          "CString::CreateCharString");
+    std::exit(1);  // not reached: the report ends the process
+}
+
+void FreeText(char* text) {
+    if (text != sharedEmptyText) delete[] text;
+}
+
+unsigned CheckedLength(size_t length) {
+    if (length > kMaxLength) ReportAllocationFailure();
+    return static_cast<unsigned>(length);
+}
+
+unsigned TextLength(const char* text) {
+    return text != nullptr ? CheckedLength(std::strlen(text)) : 0;
+}
+
+// A read-only piece of text.
+struct Span {
+    const char* data;
+    unsigned size;
+};
+
+// The text of a string as it stands: while a GetBuffer buffer is outstanding
+// its caller may have written a text of another length into it.
+Span ViewOf(const CString& s) {
+    const char* text = s.GetCharString();
+    return {text, s.IsLocked() ? TextLength(text) : s.GetLength()};
+}
+
+bool SpanLess(const Span& a, const Span& b) {
+    unsigned common = std::min(a.size, b.size);
+    int order = common != 0 ? std::memcmp(a.data, b.data, common) : 0;
+    return order != 0 ? order < 0 : a.size < b.size;
+}
+
+bool SpanEqual(const Span& a, const Span& b) {
+    return a.size == b.size && (a.size == 0 || std::memcmp(a.data, b.data, a.size) == 0);
+}
+
+bool IsListBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+
+char ToUpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char ToLowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+// The text without the leading and trailing blanks, tabs and newlines.
+Span TrimListBlanks(Span text) {
+    while (text.size > 0 && IsListBlank(text.data[0])) {
+        ++text.data;
+        --text.size;
+    }
+    while (text.size > 0 && IsListBlank(text.data[text.size - 1])) --text.size;
+    return text;
+}
+
+// Reports the matches of a pattern in a text from left to right, in time linear
+// in both. Overlapping: every position where the pattern occurs (a search that
+// resumes one character after the start of each match). Otherwise: the search
+// resumes at the end of each match.
+class MatchScanner {
+public:
+    MatchScanner(Span text, Span pattern, bool overlapping)
+        : text_(text), pattern_(pattern), overlapping_(overlapping) {
+        if (pattern_.size > 1 && pattern_.size <= text_.size) BuildFailureTable();
+    }
+
+    bool Next(unsigned& position) {
+        if (pattern_.size == 0 || pattern_.size > text_.size) return false;
+        if (pattern_.size == 1) return NextCharacter(position);
+        return NextPattern(position);
+    }
+
+private:
+    void BuildFailureTable() {
+        failure_.assign(pattern_.size, 0);
+        unsigned k = 0;
+        for (unsigned i = 1; i < pattern_.size; ++i) {
+            while (k > 0 && pattern_.data[i] != pattern_.data[k]) k = failure_[k - 1];
+            if (pattern_.data[i] == pattern_.data[k]) ++k;
+            failure_[i] = k;
+        }
+    }
+
+    bool NextCharacter(unsigned& position) {
+        if (next_ >= text_.size) return false;
+        const void* hit = std::memchr(text_.data + next_, pattern_.data[0], text_.size - next_);
+        if (hit == nullptr) {
+            next_ = text_.size;
+            return false;
+        }
+        position = static_cast<unsigned>(static_cast<const char*>(hit) - text_.data);
+        next_ = position + 1;
+        return true;
+    }
+
+    bool NextPattern(unsigned& position) {
+        const unsigned m = pattern_.size;
+        while (next_ < text_.size) {
+            if (matched_ == 0 && !SkipToFirstCharacter()) return false;
+            const char c = text_.data[next_++];
+            while (matched_ > 0 && c != pattern_.data[matched_]) matched_ = failure_[matched_ - 1];
+            if (c == pattern_.data[matched_]) ++matched_;
+            if (matched_ == m) {
+                position = next_ - m;
+                matched_ = overlapping_ ? failure_[m - 1] : 0;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Moves to the next occurrence of the pattern's first character.
+    bool SkipToFirstCharacter() {
+        const void* hit = std::memchr(text_.data + next_, pattern_.data[0], text_.size - next_);
+        if (hit == nullptr) {
+            next_ = text_.size;
+            return false;
+        }
+        next_ = static_cast<unsigned>(static_cast<const char*>(hit) - text_.data);
+        return true;
+    }
+
+    Span text_;
+    Span pattern_;
+    bool overlapping_;
+    unsigned next_ = 0;     // next character of the text to read
+    unsigned matched_ = 0;  // characters of the pattern matched so far
+    std::vector<unsigned> failure_;
+};
+
+// Writes the decimal text of a value; returns its length.
+unsigned FormatDecimal(long long value, char* out) {
+    char digits[24];
+    unsigned count = 0;
+    unsigned long long magnitude =
+        value < 0 ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    do {
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    unsigned length = 0;
+    if (value < 0) out[length++] = '-';
+    while (count > 0) out[length++] = digits[--count];
+    return length;
+}
+
+bool IsCSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// atoi/atol: white space, an optional sign, digits up to the first other
+// character; no digits gives 0. Computed in 32 bits: values outside the range
+// are clamped, so their decimal text never reads back unchanged.
+int32_t ParseInt32(const char* text) {
+    while (IsCSpace(*text)) ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = (*text++ == '-');
+    const long long limit = 2147483648LL;
+    long long value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        if (value <= limit) value = value * 10 + (*text - '0');
+    }
+    if (negative) return value >= limit ? INT32_MIN : static_cast<int32_t>(-value);
+    return value >= limit ? INT32_MAX : static_cast<int32_t>(value);
+}
+
+// The capacity to grow to when a text of the needed length does not fit.
+unsigned GrowCapacity(unsigned current, unsigned needed) {
+    unsigned long long grown = static_cast<unsigned long long>(current) + current / 2;
+    grown = std::max<unsigned long long>(std::max<unsigned long long>(grown, needed), 15);
+    return static_cast<unsigned>(std::min<unsigned long long>(grown, kMaxLength));
+}
+
+// Runs the insertion sort of the list operations step by step: every item of a
+// copy is inserted before the first item of the sorted list that is greater, by
+// InsertItem, or added at the end. Used for lists where trimming the whole list
+// or an overlapping delimiter makes the items read back differently from a
+// plain split; the common lists take the stable sort in SortItems.
+CString SortByInsertion(const CString& list, const CString& delimiter) {
+    const CString copy(list);
+    CString sorted;
+    for (const CString& item : copy.GetItems(delimiter)) {
+        bool inserted = false;
+        for (const CString& other : sorted.GetItems(delimiter)) {
+            if (item.Compare(other) < 0) {
+                sorted.InsertItem(item, other, delimiter);
+                inserted = true;
+                break;
+            }
+        }
+        if (!inserted) sorted.AddItem(item, delimiter);
+    }
+    return sorted;
+}
+
+}  // namespace
+
+// ---- Construction, assignment, destruction ----
+
+CString::CString()
+    : text_(sharedEmptyText), length_(0), capacity_(0), lockedLength_(0), emptyItem_(false) {}
+
+CString::CString(const char* text) : CString() {
+    if (text != nullptr) Assign(text, TextLength(text));
+}
+
+CString::CString(const CString& other) : CString() {
+    Span view = ViewOf(other);
+    Assign(view.data, view.size);
+}
+
+CString::CString(CString&& other) noexcept : CString() {
+    if (other.IsLocked()) {
+        Span view = ViewOf(other);
+        Assign(view.data, view.size);
+        return;
+    }
+    std::swap(text_, other.text_);
+    std::swap(length_, other.length_);
+    std::swap(capacity_, other.capacity_);
+    other.emptyItem_ = false;
+}
+
+CString::CString(char ch, unsigned count) : CString() {
+    if (ch == '\0' || count == 0) return;
+    Reserve(count);
+    std::memset(text_, ch, count);
+    text_[count] = '\0';
+    length_ = count;
+}
+
+CString::CString(int value) : CString() {
+    char digits[24];
+    Assign(digits, FormatDecimal(value, digits));
+}
+
+CString::CString(long value) : CString() {
+    char digits[24];
+    Assign(digits, FormatDecimal(value, digits));
+}
+
+CString::~CString() { FreeText(text_); }
+
+CString& CString::operator=(const char* text) {
+    if (text == nullptr) {
+        Assign("", 0);
+    } else {
+        Assign(text, TextLength(text));
+    }
+    return *this;
+}
+
+CString& CString::operator=(const CString& other) {
+    Span view = ViewOf(other);
+    Assign(view.data, view.size);
+    return *this;
+}
+
+CString& CString::operator=(CString&& other) noexcept {
+    if (&other == this || other.IsLocked()) return *this = static_cast<const CString&>(other);
+    if (IsLocked()) return *this;
+    FreeText(text_);
+    text_ = other.text_;
+    length_ = other.length_;
+    capacity_ = other.capacity_;
+    emptyItem_ = false;
+    other.text_ = sharedEmptyText;
+    other.length_ = 0;
+    other.capacity_ = 0;
+    other.emptyItem_ = false;
+    return *this;
+}
+
+void CString::Empty() { Assign("", 0); }
+
+// Replaces the text by a copy of the given one, which may lie inside this
+// string's own buffer. A string only keeps a buffer reused this way while it is
+// not much larger than the new text. The empty-item flag describes an empty
+// text, so it never survives an assignment.
+void CString::Assign(const char* text, unsigned length) {
+    if (IsLocked()) return;
+    emptyItem_ = false;
+    if (length == 0) {
+        FreeText(text_);
+        text_ = sharedEmptyText;
+        length_ = 0;
+        capacity_ = 0;
+        return;
+    }
+    const bool reuse = text_ != sharedEmptyText && length <= capacity_ &&
+                       capacity_ - length <= length + 64;
+    if (reuse) {
+        std::memmove(text_, text, length);
+    } else {
+        char* buffer = CreateCharString(length);
+        std::memcpy(buffer, text, length);
+        FreeText(text_);
+        text_ = buffer;
+        capacity_ = length;
+    }
+    text_[length] = '\0';
+    length_ = length;
+}
+
+// Appends a text, which may lie inside this string's own buffer: the old
+// buffer is freed only after the added characters have been copied.
+void CString::Append(const char* text, unsigned length) {
+    if (IsLocked() || length == 0) return;
+    if (length > kMaxLength - length_) ReportAllocationFailure();
+    const unsigned needed = length_ + length;
+    if (text_ == sharedEmptyText || needed > capacity_) {
+        const unsigned capacity = GrowCapacity(capacity_, needed);
+        char* buffer = CreateCharString(capacity);
+        if (length_ > 0) std::memcpy(buffer, text_, length_);
+        std::memcpy(buffer + length_, text, length);
+        FreeText(text_);
+        text_ = buffer;
+        capacity_ = capacity;
+    } else {
+        std::memmove(text_ + length_, text, length);
+    }
+    length_ = needed;
+    text_[length_] = '\0';
+    emptyItem_ = false;
+}
+
+// Makes room for at least capacity characters, keeping the text.
+void CString::Reserve(unsigned capacity) {
+    if (text_ != sharedEmptyText && capacity <= capacity_) return;
+    char* buffer = CreateCharString(capacity);
+    if (length_ > 0) std::memcpy(buffer, text_, length_);
+    buffer[length_] = '\0';
+    FreeText(text_);
+    text_ = buffer;
+    capacity_ = capacity;
+}
+
+// ---- Access ----
+
+char CString::GetAt(unsigned index) const {
+    Span view = ViewOf(*this);
+    return index < view.size ? view.data[index] : '\0';
+}
+
+int32_t CString::ToInt() const { return IsLocked() ? 0 : ParseInt32(text_); }
+
+int32_t CString::ToLong() const { return IsLocked() ? 0 : ParseInt32(text_); }
+
+// ---- Comparison ----
+
+bool CString::operator==(const CString& other) const {
+    return SpanEqual(ViewOf(*this), ViewOf(other));
+}
+
+bool CString::operator==(const char* text) const {
+    return text != nullptr && std::strcmp(text_, text) == 0;
+}
+
+bool CString::operator!=(const char* text) const {
+    return text == nullptr || std::strcmp(text_, text) != 0;
+}
+
+int CString::Compare(const CString& other) const {
+    Span a = ViewOf(*this);
+    Span b = ViewOf(other);
+    if (SpanLess(a, b)) return -1;
+    return SpanLess(b, a) ? 1 : 0;
+}
+
+int CString::CompareNoCase(const CString& other) const {
+    const unsigned char* a = reinterpret_cast<const unsigned char*>(text_);
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(other.text_);
+    for (;; ++a, ++b) {
+        const int ca = static_cast<unsigned char>(ToLowerAscii(static_cast<char>(*a)));
+        const int cb = static_cast<unsigned char>(ToLowerAscii(static_cast<char>(*b)));
+        if (ca != cb || ca == 0) return ca - cb;
+    }
+}
+
+bool CString::StartsWith(const CString& prefix) const {
+    Span text = ViewOf(*this);
+    Span start = ViewOf(prefix);
+    return start.size != 0 && start.size <= text.size &&
+           std::memcmp(text.data, start.data, start.size) == 0;
+}
+
+bool CString::EndsWith(const CString& suffix) const {
+    Span text = ViewOf(*this);
+    Span end = ViewOf(suffix);
+    return end.size != 0 && end.size <= text.size &&
+           std::memcmp(text.data + text.size - end.size, end.data, end.size) == 0;
+}
+
+// ---- Search ----
+
+int CString::Find(const CString& sub) const {
+    MatchScanner scanner(ViewOf(*this), ViewOf(sub), true);
+    unsigned position = 0;
+    return scanner.Next(position) ? static_cast<int>(position) : -1;
+}
+
+int CString::FindNth(const CString& sub, unsigned n) const {
+    MatchScanner scanner(ViewOf(*this), ViewOf(sub), true);
+    unsigned position = 0;
+    unsigned count = 0;
+    int last = -1;
+    while (scanner.Next(position)) {
+        last = static_cast<int>(position);
+        if (++count == n) return last;
+    }
+    return n == 0 ? last : -1;
+}
+
+// ---- Building new strings ----
+
+CString CString::Left(int count) const {
+    Span view = ViewOf(*this);
+    CString result;
+    if (count == 0 || view.size == 0) return result;
+    const bool whole = count < 0 || static_cast<unsigned>(count) >= view.size;
+    result.Assign(view.data, whole ? view.size : static_cast<unsigned>(count));
+    return result;
+}
+
+CString CString::Mid(int start, unsigned count) const {
+    Span view = ViewOf(*this);
+    CString result;
+    const unsigned from = start < 0 ? 0 : static_cast<unsigned>(start);
+    if (from >= view.size) return result;
+    const unsigned rest = view.size - from;
+    result.Assign(view.data + from, (count != 0 && count < rest) ? count : rest);
+    return result;
+}
+
+CString CString::Right(unsigned count) const {
+    Span view = ViewOf(*this);
+    CString result;
+    if (count == 0) return result;
+    const unsigned length = std::min(count, view.size);
+    result.Assign(view.data + view.size - length, length);
+    return result;
+}
+
+CString operator+(const CString& left, const CString& right) {
+    CString result(left);
+    result += right;
+    return result;
+}
+
+CString operator+(const CString& left, const char* right) {
+    CString result(left);
+    result += right;
+    return result;
+}
+
+CString operator+(const char* left, const CString& right) {
+    CString result(left);
+    result += right;
+    return result;
+}
+
+// ---- Changing in place ----
+
+CString& CString::operator+=(const char* text) {
+    if (text != nullptr) Append(text, TextLength(text));
+    return *this;
+}
+
+CString& CString::operator+=(const CString& other) {
+    Span view = ViewOf(other);
+    Append(view.data, view.size);
+    return *this;
+}
+
+CString& CString::operator+=(char ch) {
+    if (ch != '\0') Append(&ch, 1);
+    return *this;
+}
+
+CString CString::MakeUpper() {
+    if (IsLocked()) return CString();
+    for (unsigned i = 0; i < length_; ++i) text_[i] = ToUpperAscii(text_[i]);
+    return *this;
+}
+
+CString CString::MakeUpper(unsigned index) {
+    if (IsLocked() || index >= length_) return CString();
+    text_[index] = ToUpperAscii(text_[index]);
+    return *this;
+}
+
+CString CString::MakeLower() {
+    if (IsLocked()) return CString();
+    for (unsigned i = 0; i < length_; ++i) text_[i] = ToLowerAscii(text_[i]);
+    return *this;
+}
+
+// ---- Buffer access and memory ----
+
+char* CString::GetBuffer(unsigned capacity) {
+    if (capacity == 0) {
+        if (IsLocked()) {
+            lockedLength_ = 0;
+            length_ = TextLength(text_);
+        } else {
+            Assign("", 0);
+        }
+        return text_;
+    }
+    const unsigned kept = std::min(capacity, ViewOf(*this).size);
+    char* buffer = CreateCharString(capacity);
+    std::memcpy(buffer, text_, kept);
+    buffer[kept] = '\0';
+    buffer[capacity] = '\0';
+    FreeText(text_);
+    text_ = buffer;
+    length_ = kept;
+    capacity_ = capacity;
+    lockedLength_ = capacity;
+    return text_;
+}
+
+bool CString::ReleaseBuffer() {
+    const bool wasLocked = IsLocked();
+    if (text_ != sharedEmptyText) text_[capacity_] = '\0';  // a writer that left out its NUL
+    lockedLength_ = 0;
+    const unsigned length = TextLength(text_);
+    if (length > 0) {
+        if (length != capacity_) {
+            char* buffer = CreateCharString(length);
+            std::memcpy(buffer, text_, length + 1);
+            FreeText(text_);
+            text_ = buffer;
+            capacity_ = length;
+        }
+        length_ = length;
+    } else if (!wasLocked) {
+        Assign("", 0);
+    } else {
+        length_ = 0;
+    }
+    return true;
+}
+
+char* CString::CreateCharString(unsigned length) {
+    if (length > kMaxLength) ReportAllocationFailure();
+    char* buffer = new (std::nothrow) char[static_cast<size_t>(length) + 1];
+    if (buffer == nullptr) ReportAllocationFailure();
+    buffer[0] = '\0';
+    return buffer;
+}
+
+char* CString::CopyCharString() const {
+    Span view = ViewOf(*this);
+    char* copy = CreateCharString(view.size);
+    std::memcpy(copy, view.data, view.size);
+    copy[view.size] = '\0';
+    return copy;
+}
+
+std::ostream& operator<<(std::ostream& stream, const CString& text) {
+    Span view = ViewOf(text);
+    if (view.size > 0) stream.write(view.data, view.size);
+    return stream;
+}
+
+// ---- Delimited lists ----
+
+void CString::AddItem(const CString& item, const CString& delimiter) {
+    if (IsLocked()) return;
+    if (&item == this || &delimiter == this) {
+        const CString itemCopy(item);
+        const CString delimiterCopy(delimiter);
+        AddItem(itemCopy, delimiterCopy);
+        return;
+    }
+    const bool wasFlagged = emptyItem_;
+    if (length_ > 0 || wasFlagged) *this += delimiter;
+    if (wasFlagged) {
+        emptyItem_ = false;
+    } else if (length_ == 0 && item.IsEmpty()) {
+        emptyItem_ = true;
+    }
+    *this += item;
+}
+
+int CString::GetItemCount(const CString& delimiter) const {
+    if (emptyItem_) return 1;
+    if (ViewOf(*this).size == 0 || ViewOf(delimiter).size == 0) return 0;
+    return CountOccurrences(delimiter) + 1;
+}
+
+// Item index of the list trimmed as a whole: index 0 ends at the first
+// delimiter; index k > 0 starts after the k-th (overlapping) delimiter match
+// and a negative index after the last one; an item ends at the first match
+// that starts at or after its beginning.
+CString CString::GetItem(int index, const CString& delimiter) const {
+    CString item;
+    const Span list = TrimListBlanks(ViewOf(*this));
+    const Span separator = ViewOf(delimiter);
+    if (separator.size == 0 || list.size == 0) return item;
+    MatchScanner scanner(list, separator, true);
+    unsigned position = 0;
+    unsigned start = 0;
+    if (index > 0) {
+        int count = 0;
+        while (count < index && scanner.Next(position)) ++count;
+        if (count < index) return item;
+        start = position + separator.size;
+    } else if (index < 0) {
+        bool found = false;
+        while (scanner.Next(position)) found = true;
+        if (!found) return item;
+        start = position + separator.size;
+    }
+    unsigned end = list.size;
+    while (scanner.Next(position)) {
+        if (position >= start) {
+            end = position;
+            break;
+        }
+    }
+    item.Assign(list.data + start, end - start);
+    return item;
+}
+
+std::vector<CString> CString::GetItems(const CString& delimiter) const {
+    const int count = GetItemCount(delimiter);
+    std::vector<CString> items(static_cast<size_t>(std::max(count, 0)));
+    const Span list = TrimListBlanks(ViewOf(*this));
+    const Span separator = ViewOf(delimiter);
+    if (items.empty() || separator.size == 0 || list.size == 0) return items;
+
+    std::vector<unsigned> matches;
+    MatchScanner scanner(list, separator, true);
+    unsigned position = 0;
+    while (scanner.Next(position)) matches.push_back(position);
+
+    items[0].Assign(list.data, matches.empty() ? list.size : matches[0]);
+    size_t next = 0;  // first match at or after the start of the current item
+    for (size_t k = 1; k < items.size() && k <= matches.size(); ++k) {
+        const unsigned start = matches[k - 1] + separator.size;
+        while (next < matches.size() && matches[next] < start) ++next;
+        const unsigned end = next < matches.size() ? matches[next] : list.size;
+        items[k].Assign(list.data + start, end - start);
+    }
+    return items;
+}
+
+int CString::InsertItem(const CString& item, const CString& before, const CString& delimiter) {
+    const std::vector<CString> items = GetItems(delimiter);
+    const int count = static_cast<int>(items.size());
+    CString list;
+    list.Reserve(ViewOf(*this).size + ViewOf(item).size + ViewOf(delimiter).size);
+    int position = -1;
+    for (int i = 0; i < count; ++i) {
+        if (position == -1 && (before.IsEmpty() || items[i] == before)) {
+            list.AddItem(item, delimiter);
+            position = i;
+        }
+        list.AddItem(items[i], delimiter);
+    }
+    if (position == -1) {
+        list.AddItem(item, delimiter);
+        position = count;
+    }
+    *this = std::move(list);
+    return position;
+}
+
+// Where no item begins or ends with a list blank and the delimiter is one
+// character other than those, the items read back exactly as split, and the
+// insertion sort equals a stable sort by byte order. Other lists run the
+// insertion sort itself.
+void CString::SortItems(const CString& delimiter) {
+    const Span list = ViewOf(*this);
+    if (IsLocked() || list.size == 0) return;
+    const Span separator = ViewOf(delimiter);
+    if (separator.size != 1 || IsListBlank(separator.data[0])) {
+        CString sorted = SortByInsertion(*this, delimiter);
+        if (!sorted.IsEmpty()) *this = std::move(sorted);
+        return;
+    }
+    std::vector<Span> items;
+    unsigned start = 0;
+    for (unsigned i = 0; i <= list.size; ++i) {
+        if (i == list.size || list.data[i] == separator.data[0]) {
+            Span piece{list.data + start, i - start};
+            if (piece.size > 0 &&
+                (IsListBlank(piece.data[0]) || IsListBlank(piece.data[piece.size - 1]))) {
+                CString sorted = SortByInsertion(*this, delimiter);
+                if (!sorted.IsEmpty()) *this = std::move(sorted);
+                return;
+            }
+            items.push_back(piece);
+            start = i + 1;
+        }
+    }
+    std::stable_sort(items.begin(), items.end(), SpanLess);
+    CString sorted;
+    sorted.Reserve(list.size);
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) sorted.Append(separator.data, 1);
+        sorted.Append(items[i].data, items[i].size);
+    }
+    *this = std::move(sorted);
+}
+
+void CString::SetItems(const std::vector<CString>& items, const CString& delimiter) {
+    if (IsLocked()) return;
+    CString list;
+    for (const CString& item : items) list.AddItem(item, delimiter);
+    const bool flagged = list.emptyItem_;
+    *this = std::move(list);
+    emptyItem_ = flagged;
+}
+
+int CString::CountOccurrences(const CString& text) const {
+    MatchScanner scanner(ViewOf(*this), ViewOf(text), false);
+    unsigned position = 0;
+    int count = 0;
+    while (scanner.Next(position)) ++count;
+    return count;
+}
+
+const char* CString::TrimLeft(const CString& characters) {
+    bool trimmed[256] = {};
+    const Span set = ViewOf(characters);
+    for (unsigned i = 0; i < set.size; ++i) trimmed[static_cast<unsigned char>(set.data[i])] = true;
+    if (IsLocked()) return text_;
+    unsigned count = 0;
+    while (count < length_ && trimmed[static_cast<unsigned char>(text_[count])]) ++count;
+    if (count == length_ && count > 0) {
+        Empty();
+    } else if (count > 0) {
+        std::memmove(text_, text_ + count, length_ - count);
+        length_ -= count;
+        text_[length_] = '\0';
+    }
+    return text_;
+}
+
+const char* CString::TrimRight(const CString& characters) {
+    bool trimmed[256] = {};
+    const Span set = ViewOf(characters);
+    for (unsigned i = 0; i < set.size; ++i) trimmed[static_cast<unsigned char>(set.data[i])] = true;
+    if (IsLocked()) return text_;
+    unsigned length = length_;
+    while (length > 0 && trimmed[static_cast<unsigned char>(text_[length - 1])]) --length;
+    if (length == 0 && length_ > 0) {
+        Empty();
+    } else if (length < length_) {
+        length_ = length;
+        text_[length_] = '\0';
+    }
+    return text_;
+}
+
+const char* CString::Trim(const CString& characters) {
+    if (&characters == this) {
+        const CString copy(characters);
+        return Trim(copy);
+    }
+    TrimLeft(characters);
+    return TrimRight(characters);
+}
+
+bool CString::RemoveFirst(const CString& text) {
+    const unsigned removed = ViewOf(text).size;
+    if (removed == 0) return false;
+    const int found = Find(text);
+    if (found < 0) return false;
+    if (IsLocked()) return true;
+    const unsigned position = static_cast<unsigned>(found);
+    if (removed == length_) {
+        Empty();
+        return true;
+    }
+    std::memmove(text_ + position, text_ + position + removed, length_ - position - removed);
+    length_ -= removed;
+    text_[length_] = '\0';
+    return true;
+}
+
+bool CString::ReplaceAll(const CString& text, const CString& replacement) {
+    const Span source = ViewOf(*this);
+    const Span pattern = ViewOf(text);
+    const Span substitute = ViewOf(replacement);
+    if (pattern.size == 0) return false;
+    if (IsLocked()) return true;
+    MatchScanner scanner(source, pattern, false);
+    unsigned position = 0;
+    if (!scanner.Next(position)) {
+        if (length_ == 0) emptyItem_ = false;  // the text is taken again, as an empty one
+        return true;
+    }
+    CString result;
+    result.Reserve(source.size);
+    unsigned from = 0;
+    do {
+        result.Append(source.data + from, position - from);
+        result.Append(substitute.data, substitute.size);
+        from = position + pattern.size;
+    } while (scanner.Next(position));
+    result.Append(source.data + from, source.size - from);
+    *this = std::move(result);
+    return true;
+}

@@ -1,0 +1,115 @@
+// CString: the tool's one string type, with its delimited-list operations.
+//
+// A value type holding 8-bit text without NUL characters. The object keeps its
+// length and spare capacity; every operation that returns a new string builds it
+// in a local buffer, so the class is reentrant. A failed allocation is reported
+// through ErrorHandler ("CString::CreateCharString") and ends the process with
+// status 1; no operation returns an allocation error or throws.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <vector>
+
+class CString {
+public:
+    CString();
+    CString(const char* text);  // NOLINT: implicit on purpose, texts pass as CString
+    CString(const CString& other);
+    CString(CString&& other) noexcept;
+    CString(char ch, unsigned count);
+    explicit CString(int value);
+    explicit CString(long value);
+    ~CString();
+
+    // Assignment replaces the text; an empty source clears the empty-item flag.
+    // Copies and moves take the text only, never the empty-item flag.
+    // None of them has any effect while the string is locked.
+    CString& operator=(const char* text);
+    CString& operator=(const CString& other);
+    CString& operator=(CString&& other) noexcept;
+    void Empty();
+
+    unsigned GetLength() const { return length_; }
+    bool IsEmpty() const { return length_ == 0; }
+    char GetAt(unsigned index) const;
+    char operator[](unsigned index) const { return GetAt(index); }
+    const char* GetCharString() const { return text_; }
+    int32_t ToInt() const;   // atoi semantics, 32-bit on every platform; 0 while locked
+    int32_t ToLong() const;  // atol semantics, 32-bit on every platform; 0 while locked
+
+    bool operator==(const CString& other) const;
+    bool operator!=(const CString& other) const { return !(*this == other); }
+    bool operator==(const char* text) const;  // absent text: false
+    bool operator!=(const char* text) const;  // absent text: true
+    int Compare(const CString& other) const;      // -1, 0, +1; unsigned bytes
+    int CompareNoCase(const CString& other) const;  // <0, 0, >0; ASCII case folded
+    bool Equals(const CString& other) const { return Compare(other) == 0; }
+    bool EqualsNoCase(const CString& other) const { return CompareNoCase(other) == 0; }
+    bool StartsWith(const CString& prefix) const;  // empty prefix: false
+    bool EndsWith(const CString& suffix) const;    // empty suffix: false
+
+    int Find(const CString& sub) const;                  // -1 when not found or either empty
+    int FindNth(const CString& sub, unsigned n) const;   // n-th overlapping match; n == 0: last
+    int ReverseFind(const CString& sub) const { return FindNth(sub, 0); }
+    bool Contains(const CString& sub) const { return Find(sub) != -1; }
+
+    CString Left(int count) const;
+    CString Mid(int start, unsigned count) const;
+    CString Right(unsigned count) const;
+
+    CString& operator+=(const char* text);
+    CString& operator+=(const CString& other);
+    CString& operator+=(char ch);
+
+    CString MakeUpper();                // converts in place, returns a copy (empty while locked)
+    CString MakeUpper(unsigned index);  // one character; empty result when out of range or locked
+    CString MakeLower();
+
+    // GetBuffer(n > 0) hands out a writable buffer of n + 1 bytes and locks the
+    // string; ReleaseBuffer (or GetBuffer(0)) unlocks it and shrinks it to its text.
+    char* GetBuffer(unsigned capacity);
+    bool ReleaseBuffer();
+    bool IsLocked() const { return lockedLength_ != 0; }
+
+    // Allocates length + 1 bytes (first byte NUL), owned by the caller (delete[]).
+    static char* CreateCharString(unsigned length);
+    char* CopyCharString() const;  // owned by the caller (delete[])
+
+    // ---- Delimited lists: the text holds items separated by a delimiter. ----
+    void AddItem(const CString& item, const CString& delimiter);
+    int GetItemCount(const CString& delimiter) const;
+    CString GetItem(int index, const CString& delimiter) const;
+    int InsertItem(const CString& item, const CString& before, const CString& delimiter);
+    void SortItems(const CString& delimiter);
+    // All items at once, in one pass: element i equals GetItem(i, delimiter) for
+    // every i from 0 to GetItemCount(delimiter) - 1.
+    std::vector<CString> GetItems(const CString& delimiter) const;
+    // Makes this the list of the given items, as AddItem of each to an empty list would.
+    void SetItems(const std::vector<CString>& items, const CString& delimiter);
+    bool HasEmptyItemFlag() const { return emptyItem_; }
+
+    int CountOccurrences(const CString& text) const;  // non-overlapping
+    const char* TrimLeft(const CString& characters);
+    const char* TrimRight(const CString& characters);
+    const char* Trim(const CString& characters);
+    bool RemoveFirst(const CString& text);
+    bool ReplaceAll(const CString& text, const CString& replacement);
+
+private:
+    void Assign(const char* text, unsigned length);
+    void Append(const char* text, unsigned length);
+    void Reserve(unsigned capacity);
+
+    char* text_;
+    unsigned length_;
+    unsigned capacity_;      // bytes available for characters, NUL excluded
+    unsigned lockedLength_;  // nonzero while a GetBuffer buffer is outstanding
+    bool emptyItem_;         // list of exactly one empty item
+};
+
+CString operator+(const CString& left, const CString& right);
+CString operator+(const CString& left, const char* right);
+CString operator+(const char* left, const CString& right);
+
+std::ostream& operator<<(std::ostream& stream, const CString& text);

@@ -1,0 +1,126 @@
+// ErrorHandler: the titled error report on standard error, and the console-line
+// convention.
+//
+// A report is composed in a fixed buffer on the stack and written with one
+// fprintf, so it still works when the heap is exhausted.
+#include "ErrorHandler.h"
+
+#include "CString.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <new>
+
+namespace {
+
+// A message of at most 511 characters; text beyond that is cut off.
+class MessageBuffer {
+public:
+    void Add(const char* text) {
+        if (text == nullptr) return;
+        const size_t room = sizeof(text_) - 1 - length_;
+        size_t count = std::strlen(text);
+        if (count > room) count = room;
+        std::memcpy(text_ + length_, text, count);
+        length_ += count;
+        text_[length_] = '\0';
+    }
+    const char* Text() const { return text_; }
+
+private:
+    char text_[512] = {'\0'};
+    size_t length_ = 0;
+};
+
+// The title and body of each kind of report; the source text follows them.
+struct KindTexts {
+    int kind;
+    const char* title;
+    const char* body;
+};
+
+const KindTexts kKindTexts[] = {
+    {ErrorHandler::GeneralSystemError, "General System Error\n\n", ""},
+    {ErrorHandler::GeneralProgramError, "General Program Error\n\n", ""},
+    {ErrorHandler::MessageOnly, "", ""},
+    {ErrorHandler::MemoryAllocationError, "Memory Allocation Error\n\n",
+     "Not enough memory is available for this application.\n\n"
+     "Please close some programs to free up memory and try running\n"
+     "this application again.\n\n"},
+    {ErrorHandler::FileOpenError, "File Open Error\n\n", "Unable to open file...\n\n"},
+    {ErrorHandler::FileReadError, "File Read Error\n\n", "Unable to read from file...\n\n"},
+    {ErrorHandler::FileWriteError, "File Write Error\n\n", "Unable to write to file...\n\n"},
+    {ErrorHandler::FileCloseError, "File Close Error\n\n", "Unable to close file...\n\n"},
+    {ErrorHandler::TcpIpError, "TCP/IP Error\n\n", ""},
+};
+
+void ComposeParseError(MessageBuffer& message, const char* source) {
+    message.Add("Parse Error\n\n");
+    message.Add("Unable to parse data file...\n\n");
+    if (source != nullptr && source[0] != '\0') {
+        message.Add(source);
+        message.Add("\n\n");
+    }
+    message.Add("The data file may not be in the correct format ");
+    message.Add("or it may be corrupt.\n\n");
+}
+
+void Compose(MessageBuffer& message, int kind, const char* source) {
+    message.Add("\n");
+    if (kind == ErrorHandler::ParseError) {
+        ComposeParseError(message, source);
+        return;
+    }
+    for (const KindTexts& texts : kKindTexts) {
+        if (texts.kind == kind) {
+            message.Add(texts.title);
+            message.Add(texts.body);
+            message.Add(source);
+            return;
+        }
+    }
+}
+
+// Asks whether to go on: two non-blank characters are read, the first decides.
+// An input that ends before both have been typed counts as a no.
+bool UserWantsToContinue() {
+    std::fprintf(stderr, "\nContinue anyway? ");
+    std::fflush(stderr);
+    char answer = '\0';
+    char second = '\0';
+    if (!(std::cin >> answer) || !(std::cin >> second)) return false;
+    return answer == 'y' || answer == 'Y';
+}
+
+void ExitOnAllocationFailure() {
+    ErrorHandler().Report(ErrorHandler::ReportAndExit, ErrorHandler::MemoryAllocationError,
+                          "CString::CreateCharString");
+}
+
+}  // namespace
+
+void ErrorHandler::Report(int mode, int kind, const char* source) {
+    MessageBuffer message;
+    Compose(message, kind, source);
+    std::fprintf(stderr, "\n%s\n", message.Text());
+    std::fflush(stderr);
+    if (mode == ReportAndAsk && !UserWantsToContinue()) std::exit(1);
+    if (mode == ReportAndExit) std::exit(1);
+}
+
+void WriteConsoleLine(const CString& text) {
+    const char* characters = text.GetCharString();
+    const unsigned length =
+        text.IsLocked() ? static_cast<unsigned>(std::strlen(characters)) : text.GetLength();
+    char small[256];
+    char* line = length < sizeof(small) ? small : CString::CreateCharString(length + 1);
+    std::memcpy(line, characters, length);
+    line[length] = '\n';
+    std::cout.write(line, static_cast<std::streamsize>(length) + 1);
+    std::cout.flush();
+    if (line != small) delete[] line;
+}
+
+void InstallAllocationFailureHandler() { std::set_new_handler(ExitOnAllocationFailure); }

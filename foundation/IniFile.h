@@ -1,0 +1,37 @@
+// IniFile: read-only INI reader. Loads the whole file at construction; lookups
+// walk its lines from the first. Section and key names match ignoring case.
+#pragma once
+
+#include "CString.h"
+
+class PathName;
+
+class IniFile {
+public:
+    explicit IniFile(const CString& fileName);
+    explicit IniFile(const PathName& fileName);
+    // An empty reader, for loading from text already in memory (LoadText).
+    IniFile();
+    virtual ~IniFile();
+    IniFile(const IniFile&) = delete;
+    IniFile& operator=(const IniFile&) = delete;
+
+    bool Load(const CString& fileName);
+    // Loads text as a file's decoded contents (text mode applied), line by line,
+    // exactly as Load would read the same file.
+    bool LoadText(const char* text, unsigned long length);
+    bool AddLine(const CString& line);
+    bool FindLine(const CString& section, const CString& key, CString& line);
+    CString GetValue(const CString& section, const CString& key, const CString& defaultValue);
+
+private:
+    struct LineNode {
+        LineNode* previous;  // for the first node: the last node
+        LineNode* next;
+        CString text;
+    };
+
+    CString fileName_;
+    CString valueBuffer_;
+    LineNode* firstLine_;
+};

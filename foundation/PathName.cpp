@@ -1,0 +1,172 @@
+#include "PathName.h"
+
+#include "Platform.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kBlanks = " \t\n";
+
+// Position of the last separator in text, or -1.
+int LastSeparator(const CString& text) {
+    for (int i = static_cast<int>(text.GetLength()) - 1; i >= 0; --i) {
+        if (platform::IsSeparator(text[static_cast<unsigned>(i)])) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// Position just after the n-th separator (n from 1) in text, or -1.
+int AfterNthSeparator(const CString& text, int n) {
+    for (unsigned i = 0; i < text.GetLength(); ++i) {
+        if (platform::IsSeparator(text[i]) && --n == 0) {
+            return static_cast<int>(i) + 1;
+        }
+    }
+    return -1;
+}
+
+// Cuts a network drive (two separators, server, share and the separator after
+// it) off the front of text; empty when text does not start with one.
+CString TakeNetworkDrive(CString& text) {
+    if (text.GetLength() < 2 || !platform::IsSeparator(text[0]) ||
+        !platform::IsSeparator(text[1])) {
+        return CString();
+    }
+    int end = AfterNthSeparator(text, 4);
+    if (end < 0) {
+        return CString();
+    }
+    CString drive = text.Left(end);
+    text = text.Mid(end, 0);
+    return drive;
+}
+
+}  // namespace
+
+CString PathName::GetDirectory() const {
+    int separator = LastSeparator(text_);
+    if (separator >= 0) {
+        return text_.Left(separator);
+    }
+    int colon = text_.Find(":");
+    return colon >= 0 ? text_.Left(colon) : CString();
+}
+
+CString PathName::GetFileName() const {
+    int separator = LastSeparator(text_);
+    if (separator >= 0) {
+        return text_.Mid(separator + 1, 0);
+    }
+    int colon = text_.Find(":");
+    return colon >= 0 ? text_.Mid(colon + 1, 0) : text_;
+}
+
+bool PathName::SplitPath(CString& drive, CString& directory, CString& name,
+                         CString& extension) const {
+    drive.Empty();
+    directory.Empty();
+    name.Empty();
+    extension.Empty();
+    CString rest = text_;
+    rest.Trim(kBlanks);
+
+    int colon = rest.Find(":");
+    if (colon >= 0) {
+        drive = rest.Left(colon + 1);
+        rest = rest.Mid(colon + 1, 0);
+    } else {
+        drive = TakeNetworkDrive(rest);
+    }
+
+    int separator = LastSeparator(rest);
+    if (separator >= 0) {
+        directory = rest.Left(separator + 1);
+        rest = rest.Mid(separator + 1, 0);
+    }
+
+    // An extension, dot included, is at most four characters long.
+    int dot = rest.ReverseFind(".");
+    if (dot >= 0 && dot >= static_cast<int>(rest.GetLength()) - 4) {
+        name = rest.Left(dot);
+        extension = rest.Mid(dot, 0);
+    } else {
+        name = rest;
+    }
+    return true;
+}
+
+CString PathName::GetBaseName() const {
+    CString drive, directory, name, extension;
+    SplitPath(drive, directory, name, extension);
+    return name;
+}
+
+CString PathName::GetExtension() const {
+    CString drive, directory, name, extension;
+    SplitPath(drive, directory, name, extension);
+    return extension;
+}
+
+CString PathName::GetFullPath() const {
+    std::string full;
+    if (text_.IsEmpty() || !platform::FullPath(text_.GetCharString(), full)) {
+        return CString();
+    }
+    return CString(full.c_str());
+}
+
+CString PathName::MakeFullPath() {
+    text_ = GetFullPath();
+    return text_;
+}
+
+CString PathName::Append(const CString& component) {
+    if (text_.IsEmpty()) {
+        text_ = component;
+        return text_;
+    }
+    if (component.IsEmpty()) {
+        return text_;
+    }
+    unsigned length = text_.GetLength();
+    bool textEnds = platform::IsSeparator(text_[length - 1]);
+    bool componentStarts = platform::IsSeparator(component[0]);
+    if (!textEnds && !componentStarts) {
+        // Join with the separator the text already uses.
+        int last = LastSeparator(text_);
+        char separator = last >= 0 ? text_[static_cast<unsigned>(last)]
+                                   : platform::PreferredSeparator();
+        text_ += separator;
+    } else if (textEnds && componentStarts) {
+        text_ = text_.Left(static_cast<int>(length) - 1);
+    }
+    text_ += component;
+    return text_;
+}
+
+bool PathName::Exists() const { return platform::Exists(text_.GetCharString()); }
+
+bool Exists(const PathName& path) { return path.Exists(); }
+
+bool ListEntries(const PathName& directory, int kind, CString& list) {
+    list.Empty();
+    std::vector<platform::DirEntry> entries;
+    bool complete = platform::ListDirectory(directory.Text().GetCharString(), entries);
+    bool directories = kind == 1;
+    std::vector<CString> names;
+    for (const platform::DirEntry& entry : entries) {
+        if (entry.isDirectory == directories) {
+            names.emplace_back(entry.name.c_str());
+        }
+    }
+    list.SetItems(names, ",");
+    return complete;
+}
+
+bool ListSubdirectories(const PathName& directory, CString& list) {
+    return ListEntries(directory, 1, list);
+}

@@ -1,0 +1,41 @@
+// PathName: a Windows-style path held as text, with the text operations the tool
+// needs, an existence test and a directory listing. Separators follow the
+// platform rules (Platform.h): "\" on Windows, "\" and "/" on POSIX.
+#pragma once
+
+#include "CString.h"
+
+class PathName {
+public:
+    PathName() = default;
+    PathName(const CString& text) : text_(text) {}  // NOLINT: implicit like the text it holds
+    PathName(const char* text) : text_(text) {}     // NOLINT
+    PathName(const PathName& other) = default;
+    PathName& operator=(const PathName& other) = default;
+
+    void Assign(const CString& text) { text_ = text; }
+    void Assign(const PathName& other) { text_ = other.text_; }
+    void Clear() { text_.Empty(); }
+    bool IsEmpty() const { return text_.IsEmpty(); }
+    CString GetPath() const { return text_; }
+    const CString& Text() const { return text_; }
+
+    CString GetDirectory() const;
+    CString GetFileName() const;
+    bool SplitPath(CString& drive, CString& directory, CString& name, CString& extension) const;
+    CString GetBaseName() const;
+    CString GetExtension() const;
+    CString GetFullPath() const;  // empty on failure
+    CString MakeFullPath();
+    CString Append(const CString& component);
+    bool Exists() const;
+
+private:
+    CString text_;
+};
+
+bool Exists(const PathName& path);
+// Names of the entries of a directory, as a "," list, in the platform's order.
+// kind 1: subdirectories only; any other kind: entries that are not directories.
+bool ListEntries(const PathName& directory, int kind, CString& list);
+bool ListSubdirectories(const PathName& directory, CString& list);

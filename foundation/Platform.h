@@ -1,0 +1,85 @@
+// The platform layer: the few system services the foundation needs, with one
+// implementation per platform (PlatformWindows.cpp, PlatformPosix.cpp).
+//
+// Windows uses the runtime library's own calls. POSIX stands in for them so that
+// Windows-style path texts give the same results: both "\" and "/" separate,
+// listings come in NTFS order, text files use the Windows text mode, and mktime
+// has the Windows runtime's range.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// True for a character that separates path components on this platform.
+bool IsSeparator(char c);
+// The separator used when a text holds none yet.
+char PreferredSeparator();
+// Longest absolute path, NUL included (260 on Windows, PATH_MAX on POSIX).
+unsigned MaxPathLength();
+
+// The absolute form of a path (relative paths resolved against the current
+// directory, "." and ".." folded as text, a trailing separator kept).
+// False when it cannot be formed or would not fit in MaxPathLength().
+bool FullPath(const char* path, std::string& out);
+
+// True when a file or directory of that name exists. A trailing separator and a
+// root (C:\, /) name existing directories.
+bool Exists(const char* path);
+
+// Identity of a directory, for telling a directory that is reached twice.
+struct FileId {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool valid = false;
+    bool operator==(const FileId& o) const {
+        return valid && o.valid && device == o.device && inode == o.inode;
+    }
+};
+
+struct DirEntry {
+    std::string name;
+    bool isDirectory = false;  // a link to a directory counts as a directory
+    FileId id;                 // valid where the listing gives it cheaply
+};
+
+// The entries of a directory except "." and "..", in the platform's order
+// (on POSIX: ASCII letters folded to upper case, then bytes; the order NTFS
+// lists a directory). False when the directory cannot be listed or the listing
+// ends on an error; the entries read so far are kept.
+bool ListDirectory(const char* directory, std::vector<DirEntry>& entries);
+
+// Identity of an existing directory (one query; invalid when unknown).
+FileId GetFileId(const char* path);
+
+// Result of reading a file that may or may not exist.
+enum class ReadStatus { Missing, Read };
+
+// Reads a whole file in text mode into content, with one open. Missing when no
+// entry of that name exists (as Exists would say). A directory, FIFO, device or
+// unreadable file that exists reads as empty content, without blocking.
+ReadStatus ReadTextFile(const char* path, std::string& content);
+
+// Applies text-mode decoding to raw bytes: CR before LF dropped, Ctrl-Z ends.
+void DecodeTextMode(std::string& bytes);
+
+// A text-mode stream for TextFile.
+class TextStream {
+public:
+    virtual ~TextStream() = default;
+    virtual int ReadChar() = 0;                  // EOF at end or on error
+    virtual bool AtEnd() const = 0;              // end-of-file indicator
+    virtual bool WriteText(const char* text) = 0;  // "\n" written as CR LF
+    virtual bool Close() = 0;                    // true when the close succeeded
+};
+// Opens a file with a runtime-library mode ("r", "w+", ...); null on failure.
+TextStream* OpenTextStream(const char* path, const char* mode);
+
+// mktime with the Windows runtime's range: -1 before 1970-01-01 00:00:00 UTC or
+// after 3000-12-31 23:59:59. tm_isdst is set to -1 (left to the library).
+long long MakeTime(std::tm* time);
+
+}  // namespace platform

@@ -1,0 +1,379 @@
+// The platform layer on POSIX: stand-ins for the Windows runtime calls, so that
+// Windows-style path texts, listings, text files and times give the results the
+// Windows build gives.
+
+#include "Platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+// Every "\" becomes "/" before a path reaches the system.
+std::string SystemPath(const char* path) {
+    std::string result(path ? path : "");
+    std::replace(result.begin(), result.end(), '\\', '/');
+    return result;
+}
+
+// The current directory, read once: the tool never changes it.
+const std::string& CurrentDirectory() {
+    static const std::string directory = [] {
+        std::string text(PATH_MAX, '\0');
+        if (getcwd(&text[0], text.size()) == nullptr) {
+            return std::string();
+        }
+        text.resize(std::strlen(text.c_str()));
+        return text;
+    }();
+    return directory;
+}
+
+// Folds "." and ".." of an absolute "/"-separated path as text.
+std::string FoldComponents(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        std::string part = path.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty()) {
+                parts.pop_back();
+            }
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string result;
+    for (const std::string& part : parts) {
+        result += '/';
+        result += part;
+    }
+    if (result.empty() || path.back() == '/') {
+        result += '/';
+    }
+    return result;
+}
+
+bool IsDirectoryStat(int directoryFd, const char* name, FileId& id) {
+    struct stat info;
+    if (fstatat(directoryFd, name, &info, 0) != 0 || !S_ISDIR(info.st_mode)) {
+        return false;
+    }
+    id.device = info.st_dev;
+    id.inode = info.st_ino;
+    id.valid = true;
+    return true;
+}
+
+// The order NTFS lists a directory: ASCII letters folded to upper case, bytes
+// unsigned, ties broken by plain byte order.
+bool NtfsLess(const DirEntry& left, const DirEntry& right) {
+    const std::string& a = left.name;
+    const std::string& b = right.name;
+    size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
+        if (x != y) {
+            return x < y;
+        }
+    }
+    if (a.size() != b.size()) {
+        return a.size() < b.size();
+    }
+    return a < b;  // std::string compares bytes as unsigned
+}
+
+bool ReadEntries(DIR* stream, std::vector<DirEntry>& entries) {
+    int directoryFd = dirfd(stream);
+    struct stat self = {};
+    bool haveDevice = fstat(directoryFd, &self) == 0;
+    for (;;) {
+        errno = 0;
+        struct dirent* item = readdir(stream);
+        if (item == nullptr) {
+            return errno == 0;
+        }
+        if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0) {
+            continue;
+        }
+        DirEntry entry;
+        entry.name = item->d_name;
+        if (item->d_type == DT_DIR) {
+            entry.isDirectory = true;
+            entry.id.device = self.st_dev;
+            entry.id.inode = item->d_ino;
+            entry.id.valid = haveDevice;
+        } else if (item->d_type == DT_UNKNOWN || item->d_type == DT_LNK) {
+            entry.isDirectory = IsDirectoryStat(directoryFd, item->d_name, entry.id);
+        }
+        entries.push_back(std::move(entry));
+    }
+}
+
+}  // namespace
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+char PreferredSeparator() { return '/'; }
+
+unsigned MaxPathLength() { return PATH_MAX; }
+
+bool FullPath(const char* path, std::string& out) {
+    out.clear();
+    if (path == nullptr || *path == '\0') {
+        return false;
+    }
+    std::string text = SystemPath(path);
+    if (text[0] != '/') {
+        const std::string& current = CurrentDirectory();
+        if (current.empty()) {
+            return false;
+        }
+        text = current + "/" + text;
+    }
+    std::string folded = FoldComponents(text);
+    if (folded.size() + 1 > MaxPathLength()) {
+        return false;
+    }
+    out = folded;
+    return true;
+}
+
+bool Exists(const char* path) {
+    if (path == nullptr || *path == '\0') {
+        return false;
+    }
+    struct stat info;
+    return stat(SystemPath(path).c_str(), &info) == 0;
+}
+
+bool ListDirectory(const char* directory, std::vector<DirEntry>& entries) {
+    entries.clear();
+    std::string path = SystemPath(directory);
+    if (path.empty()) {
+        path = ".";  // as the pattern "*" lists the current directory
+    }
+    DIR* stream = opendir(path.c_str());
+    if (stream == nullptr) {
+        return false;
+    }
+    bool complete = ReadEntries(stream, entries);
+    closedir(stream);
+    std::sort(entries.begin(), entries.end(), NtfsLess);
+    return complete;
+}
+
+FileId GetFileId(const char* path) {
+    FileId id;
+    struct stat info;
+    if (path != nullptr && *path != '\0' && stat(SystemPath(path).c_str(), &info) == 0) {
+        id.device = info.st_dev;
+        id.inode = info.st_ino;
+        id.valid = true;
+    }
+    return id;
+}
+
+ReadStatus ReadTextFile(const char* path, std::string& content) {
+    content.clear();
+    if (path == nullptr || *path == '\0') {
+        return ReadStatus::Missing;
+    }
+    std::string name = SystemPath(path);
+    int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || errno == ELOOP) {
+            return ReadStatus::Missing;
+        }
+        struct stat info;
+        return stat(name.c_str(), &info) == 0 ? ReadStatus::Read : ReadStatus::Missing;
+    }
+    struct stat info;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        content.reserve(static_cast<size_t>(info.st_size));
+        char buffer[65536];
+        for (;;) {
+            ssize_t count = read(fd, buffer, sizeof buffer);
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count <= 0) {
+                break;
+            }
+            content.append(buffer, static_cast<size_t>(count));
+        }
+        DecodeTextMode(content);
+    }
+    close(fd);
+    return ReadStatus::Read;
+}
+
+namespace {
+
+// A stream with nothing in it: what a FIFO, device or directory opened for
+// reading gives, so that reading never blocks.
+class EmptyTextStream : public TextStream {
+public:
+    int ReadChar() override { return EOF; }
+    bool AtEnd() const override { return true; }
+    bool WriteText(const char*) override { return false; }
+    bool Close() override { return true; }
+};
+
+// A binary stream that reads and writes as the Windows runtime's text mode.
+class PosixTextStream : public TextStream {
+public:
+    explicit PosixTextStream(FILE* file) : file_(file) {}
+    ~PosixTextStream() override {
+        if (file_ != nullptr) {
+            std::fclose(file_);
+        }
+    }
+
+    int ReadChar() override {
+        if (sawEnd_) {
+            return EOF;
+        }
+        int c = std::getc(file_);
+        if (c == 0x1A) {
+            sawEnd_ = true;
+            return EOF;
+        }
+        if (c == '\r') {
+            int next = std::getc(file_);
+            if (next == '\n') {
+                return '\n';
+            }
+            if (next != EOF) {
+                std::ungetc(next, file_);
+            }
+        }
+        return c;
+    }
+
+    bool AtEnd() const override { return sawEnd_ || std::feof(file_) != 0; }
+
+    bool WriteText(const char* text) override {
+        bool ok = true;
+        while (*text != '\0') {
+            const char* lineEnd = std::strchr(text, '\n');
+            size_t length = lineEnd ? static_cast<size_t>(lineEnd - text) : std::strlen(text);
+            if (length > 0 && std::fwrite(text, 1, length, file_) != length) {
+                ok = false;
+                break;
+            }
+            if (lineEnd == nullptr) {
+                break;
+            }
+            if (std::fwrite("\r\n", 1, 2, file_) != 2) {
+                ok = false;
+                break;
+            }
+            text = lineEnd + 1;
+        }
+        if (!ok) {
+            writeFailed_ = true;
+        }
+        return ok;
+    }
+
+    bool Close() override {
+        bool flushed = std::fflush(file_) == 0;
+        bool closed = std::fclose(file_) == 0;
+        file_ = nullptr;
+        return flushed && closed && !writeFailed_;
+    }
+
+private:
+    FILE* file_;
+    bool sawEnd_ = false;
+    bool writeFailed_ = false;
+};
+
+struct OpenMode {
+    int flags = 0;
+    bool writes = false;
+    std::string binary;  // the mode for fdopen
+};
+
+bool ParseMode(const char* mode, OpenMode& parsed) {
+    bool plus = std::strchr(mode, '+') != nullptr;
+    int access = plus ? O_RDWR : O_WRONLY;
+    switch (mode[0]) {
+    case 'r':
+        parsed.flags = plus ? O_RDWR : O_RDONLY;
+        break;
+    case 'w':
+        parsed.flags = access | O_CREAT | O_TRUNC;
+        break;
+    case 'a':
+        parsed.flags = access | O_CREAT | O_APPEND;
+        break;
+    default:
+        return false;
+    }
+    parsed.writes = plus || mode[0] != 'r';
+    parsed.binary = std::string(1, mode[0]) + (plus ? "+" : "");
+    return true;
+}
+
+}  // namespace
+
+TextStream* OpenTextStream(const char* path, const char* mode) {
+    OpenMode parsed;
+    if (path == nullptr || *path == '\0' || mode == nullptr || !ParseMode(mode, parsed)) {
+        return nullptr;
+    }
+    int fd = open(SystemPath(path).c_str(), parsed.flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode) && !parsed.writes) {
+        close(fd);
+        return new EmptyTextStream;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* file = fdopen(fd, parsed.binary.c_str());
+    if (file == nullptr) {
+        close(fd);
+        return nullptr;
+    }
+    return new PosixTextStream(file);
+}
+
+long long MakeTime(std::tm* time) {
+    const long long latest = 32535215999LL;  // 3000-12-31 23:59:59 UTC
+    time->tm_isdst = -1;
+    time_t result = std::mktime(time);
+    if (result == static_cast<time_t>(-1)) {
+        return -1;
+    }
+    long long seconds = static_cast<long long>(result);
+    return (seconds < 0 || seconds > latest) ? -1 : seconds;
+}
+
+}  // namespace platform

@@ -1,0 +1,96 @@
+#include "TextFile.h"
+
+#include "PathName.h"
+
+#include <cstdio>
+
+// The Windows runtime's text-mode decoding of bytes already read, shared by both
+// platform layers: a Ctrl-Z ends the text, a CR directly before an LF is dropped.
+void platform::DecodeTextMode(std::string& bytes) {
+    size_t end = bytes.find('\x1A');
+    if (end != std::string::npos) {
+        bytes.resize(end);
+    }
+    size_t out = 0;
+    for (size_t in = 0; in < bytes.size(); ++in) {
+        if (bytes[in] == '\r' && in + 1 < bytes.size() && bytes[in + 1] == '\n') {
+            continue;
+        }
+        bytes[out++] = bytes[in];
+    }
+    bytes.resize(out);
+}
+
+TextFile::TextFile() : open_(false), atEnd_(true), stream_(nullptr) {}
+
+TextFile::~TextFile() {
+    if (open_) {
+        Close();
+    }
+}
+
+bool TextFile::Open(const PathName& name, const CString& mode) {
+    return Open(name.GetPath(), mode);
+}
+
+bool TextFile::Open(const CString& name, const CString& mode) {
+    name_ = name;
+    if (name_.IsEmpty()) {
+        return false;
+    }
+    CString openMode = mode.IsEmpty() ? CString("r") : mode;
+    if (open_) {
+        Close();
+    }
+    stream_ = platform::OpenTextStream(name_.GetCharString(), openMode.GetCharString());
+    atEnd_ = false;
+    open_ = stream_ != nullptr;
+    return open_;
+}
+
+bool TextFile::Close() {
+    if (!open_) {
+        return false;
+    }
+    open_ = false;
+    atEnd_ = false;
+    bool closed = stream_->Close();
+    delete stream_;
+    stream_ = nullptr;
+    return closed;
+}
+
+bool TextFile::ReadLine(CString& line) {
+    line.Empty();
+    if (!open_) {
+        return false;
+    }
+    while (!stream_->AtEnd()) {
+        int c = stream_->ReadChar();
+        if (c == EOF) {
+            break;
+        }
+        line += static_cast<char>(c);  // a NUL byte adds nothing
+        if (c == '\n') {
+            return true;
+        }
+    }
+    atEnd_ = true;
+    return !line.IsEmpty();
+}
+
+bool TextFile::IsEOF() const { return !open_ || atEnd_; }
+
+bool TextFile::WriteLine(const CString& text) {
+    if (!open_ || !stream_->WriteText(text.GetCharString())) {
+        return false;
+    }
+    return stream_->WriteText("\n");
+}
+
+bool TextFile::WriteNewLine() {
+    if (!open_) {
+        return false;
+    }
+    return stream_->WriteText("\n");
+}
