@@ -11,6 +11,7 @@
 #include "ErrorHandler.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <ostream>
@@ -26,9 +27,6 @@ char sharedEmptyText[1] = {'\0'};
 
 // The longest text whose buffer size (text and NUL) still fits in 32 bits.
 const unsigned kMaxLength = 0xFFFFFFFEu;
-
-// The characters a list is trimmed of as a whole before an item is read.
-const char kListBlanks[] = " \t\n";
 
 [[noreturn]] void ReportAllocationFailure() {
     ErrorHandler().Report(ErrorHandler::ReportAndExit, ErrorHandler::MemoryAllocationError,
@@ -72,6 +70,7 @@ bool SpanEqual(const Span& a, const Span& b) {
     return a.size == b.size && (a.size == 0 || std::memcmp(a.data, b.data, a.size) == 0);
 }
 
+// The characters a list is trimmed of as a whole before an item is read.
 bool IsListBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
 char ToUpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
@@ -166,8 +165,8 @@ private:
 unsigned FormatDecimal(long long value, char* out) {
     char digits[24];
     unsigned count = 0;
-    unsigned long long magnitude =
-        value < 0 ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    const unsigned long long bits = static_cast<unsigned long long>(value);
+    unsigned long long magnitude = value < 0 ? 0ULL - bits : bits;
     do {
         digits[count++] = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
@@ -205,11 +204,65 @@ unsigned GrowCapacity(unsigned current, unsigned needed) {
     return static_cast<unsigned>(std::min<unsigned long long>(grown, kMaxLength));
 }
 
-// Runs the insertion sort of the list operations step by step: every item of a
-// copy is inserted before the first item of the sorted list that is greater, by
-// InsertItem, or added at the end. Used for lists where trimming the whole list
-// or an overlapping delimiter makes the items read back differently from a
-// plain split; the common lists take the stable sort in SortItems.
+// The pieces of a text between the occurrences of one character.
+std::vector<Span> SplitAt(Span text, char delimiter) {
+    std::vector<Span> pieces;
+    unsigned start = 0;
+    for (unsigned i = 0; i <= text.size; ++i) {
+        if (i == text.size || text.data[i] == delimiter) {
+            pieces.push_back({text.data + start, i - start});
+            start = i + 1;
+        }
+    }
+    return pieces;
+}
+
+bool HasEdgeBlank(const Span& item) {
+    return item.size > 0 && (IsListBlank(item.data[0]) || IsListBlank(item.data[item.size - 1]));
+}
+
+// How an item of a list reads back: GetItem trims the list as a whole, which
+// with a delimiter that is not a blank only touches the first and last items.
+Span ReadItem(const std::vector<Span>& items, size_t index) {
+    Span item = items[index];
+    if (index == 0) {
+        while (item.size > 0 && IsListBlank(item.data[0])) {
+            ++item.data;
+            --item.size;
+        }
+    }
+    if (index + 1 == items.size()) {
+        while (item.size > 0 && IsListBlank(item.data[item.size - 1])) --item.size;
+    }
+    return item;
+}
+
+// The insertion sort of the list operations on a list split at a one-character
+// delimiter that is not a blank, for items with blanks at their edges: each
+// item goes before the first item that reads back greater, and such an insert
+// rebuilds the list from its items as read (so the outer items lose their edge
+// blanks), while an item that is greater than all is appended as it is.
+// Equal to a stable sort when no item has edge blanks.
+std::vector<Span> InsertionSortOfReads(const std::vector<Span>& items) {
+    std::vector<Span> sorted;
+    sorted.reserve(items.size());
+    for (const Span& item : items) {
+        size_t j = 0;
+        while (j < sorted.size() && !SpanLess(item, ReadItem(sorted, j))) ++j;
+        if (j == sorted.size()) {
+            sorted.push_back(item);
+            continue;
+        }
+        sorted.front() = ReadItem(sorted, 0);
+        sorted.back() = ReadItem(sorted, sorted.size() - 1);
+        sorted.insert(sorted.begin() + static_cast<std::ptrdiff_t>(j), item);
+    }
+    return sorted;
+}
+
+// The insertion sort run step by step through GetItems, InsertItem and AddItem,
+// for delimiters that are longer than one character or are blanks themselves:
+// there the whole-list trim and overlapping matches decide what an item reads.
 CString SortByInsertion(const CString& list, const CString& delimiter) {
     const CString copy(list);
     CString sorted;
@@ -702,10 +755,11 @@ int CString::InsertItem(const CString& item, const CString& before, const CStrin
     return position;
 }
 
-// Where no item begins or ends with a list blank and the delimiter is one
-// character other than those, the items read back exactly as split, and the
-// insertion sort equals a stable sort by byte order. Other lists run the
-// insertion sort itself.
+// SortItems is an insertion sort over the items as GetItem reads them. With a
+// one-character delimiter that is not a blank, the items read back as the
+// pieces of the list trimmed as a whole; where no piece has a blank at an edge
+// the insertion sort is exactly a stable sort by byte order. Other lists run
+// the insertion sort itself. A sort that yields an empty text leaves the list.
 void CString::SortItems(const CString& delimiter) {
     const Span list = ViewOf(*this);
     if (IsLocked() || list.size == 0) return;
@@ -715,24 +769,16 @@ void CString::SortItems(const CString& delimiter) {
         if (!sorted.IsEmpty()) *this = std::move(sorted);
         return;
     }
-    std::vector<Span> items;
-    unsigned start = 0;
-    for (unsigned i = 0; i <= list.size; ++i) {
-        if (i == list.size || list.data[i] == separator.data[0]) {
-            Span piece{list.data + start, i - start};
-            if (piece.size > 0 &&
-                (IsListBlank(piece.data[0]) || IsListBlank(piece.data[piece.size - 1]))) {
-                CString sorted = SortByInsertion(*this, delimiter);
-                if (!sorted.IsEmpty()) *this = std::move(sorted);
-                return;
-            }
-            items.push_back(piece);
-            start = i + 1;
-        }
+    const Span trimmed = TrimListBlanks(list);
+    if (trimmed.size == 0) return;  // one item that reads back empty
+    std::vector<Span> items = SplitAt(trimmed, separator.data[0]);
+    if (std::any_of(items.begin(), items.end(), HasEdgeBlank)) {
+        items = InsertionSortOfReads(items);
+    } else {
+        std::stable_sort(items.begin(), items.end(), SpanLess);
     }
-    std::stable_sort(items.begin(), items.end(), SpanLess);
     CString sorted;
-    sorted.Reserve(list.size);
+    sorted.Reserve(trimmed.size);
     for (size_t i = 0; i < items.size(); ++i) {
         if (i > 0) sorted.Append(separator.data, 1);
         sorted.Append(items[i].data, items[i].size);

@@ -79,7 +79,8 @@ IniFile::~IniFile() {
 // descriptor files by the ten thousand.
 bool IniFile::Load(const CString& fileName) {
     std::string content;
-    if (platform::ReadTextFile(fileName.GetCharString(), content) == platform::ReadStatus::Missing) {
+    const char* name = fileName.GetCharString();
+    if (platform::ReadTextFile(name, content) == platform::ReadStatus::Missing) {
         return false;
     }
     return LoadText(content.data(), static_cast<unsigned long>(content.size()));
@@ -94,10 +95,10 @@ bool IniFile::LoadText(const char* text, unsigned long length) {
     bool result = false;
     while (position < length) {
         const char* start = text + position;
-        const void* found = std::memchr(start, '\n', length - position);
-        unsigned long lineLength = found ? static_cast<unsigned long>(
-                                               static_cast<const char*>(found) - start) + 1
-                                         : length - position;
+        const char* newline =
+            static_cast<const char*>(std::memchr(start, '\n', length - position));
+        unsigned long lineLength =
+            newline ? static_cast<unsigned long>(newline - start + 1) : length - position;
         position += lineLength;
         line.assign(start, lineLength);
         line.erase(std::remove(line.begin(), line.end(), '\0'), line.end());
@@ -109,7 +110,7 @@ bool IniFile::LoadText(const char* text, unsigned long length) {
         }
         // As with ReadLine, a last line without a line feed ends the file at once;
         // after a line feed one more read finds nothing.
-        result = found == nullptr;
+        result = newline == nullptr;
     }
     return result;
 }

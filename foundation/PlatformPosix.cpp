@@ -129,6 +129,22 @@ bool ReadEntries(DIR* stream, std::vector<DirEntry>& entries) {
     }
 }
 
+// Reads an open regular file to its end in large pieces.
+void ReadAll(int fd, size_t expectedSize, std::string& content) {
+    content.reserve(expectedSize);
+    char buffer[65536];
+    for (;;) {
+        ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return;
+        }
+        content.append(buffer, static_cast<size_t>(count));
+    }
+}
+
 }  // namespace
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
@@ -209,18 +225,7 @@ ReadStatus ReadTextFile(const char* path, std::string& content) {
     }
     struct stat info;
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        content.reserve(static_cast<size_t>(info.st_size));
-        char buffer[65536];
-        for (;;) {
-            ssize_t count = read(fd, buffer, sizeof buffer);
-            if (count < 0 && errno == EINTR) {
-                continue;
-            }
-            if (count <= 0) {
-                break;
-            }
-            content.append(buffer, static_cast<size_t>(count));
-        }
+        ReadAll(fd, static_cast<size_t>(info.st_size), content);
         DecodeTextMode(content);
     }
     close(fd);

@@ -38,7 +38,7 @@ std::string ValueOf(const CommandLineParser& parser, const char* name, int occur
 }
 
 // The tool's table: driverpath, /W:, /WP:, /M:, /?, /B:.
-class ToolCommandLineTest : public ::testing::Test {
+class CommandLineParserToolTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -59,7 +59,7 @@ protected:
     CommandLineParser parser_;
 };
 
-TEST_F(ToolCommandLineTest, TypicalCommandLine)
+TEST_F(CommandLineParserToolTest, TypicalCommandLine)
 {
     EXPECT_EQ(0, Parse({"C:\\drv", "/W:5", "/M:6123", "/B:setdrv.bat"}));
     EXPECT_EQ("none", ErrorOf(parser_));
@@ -75,33 +75,33 @@ TEST_F(ToolCommandLineTest, TypicalCommandLine)
     EXPECT_TRUE(path.IsEmpty());
 }
 
-TEST_F(ToolCommandLineTest, NoArgumentsRequiresDriverPath)
+TEST_F(CommandLineParserToolTest, NoArgumentsRequiresDriverPath)
 {
     EXPECT_EQ(1, Parse({}));
     EXPECT_EQ("2|driverpath|", ErrorOf(parser_));
 }
 
-TEST_F(ToolCommandLineTest, HelpAloneIsPresentDespiteMissingDriverPath)
+TEST_F(CommandLineParserToolTest, HelpAloneIsPresentDespiteMissingDriverPath)
 {
     EXPECT_EQ(1, Parse({"/?"}));
     EXPECT_TRUE(parser_.IsOptionPresent("/?", 1));
     EXPECT_EQ("2|driverpath|", ErrorOf(parser_));
 }
 
-TEST_F(ToolCommandLineTest, HelpAfterInvalidArgumentIsNotSeen)
+TEST_F(CommandLineParserToolTest, HelpAfterInvalidArgumentIsNotSeen)
 {
     EXPECT_EQ(1, Parse({"C:\\drv", "Bad", "/?"}));
     EXPECT_FALSE(parser_.IsOptionPresent("/?", 1));
     EXPECT_EQ("1|Bad|", ErrorOf(parser_));
 }
 
-TEST_F(ToolCommandLineTest, SeparateWindowsValueIsAbsorbedAfterABlank)
+TEST_F(CommandLineParserToolTest, SeparateWindowsValueIsAbsorbedAfterABlank)
 {
     EXPECT_EQ(0, Parse({"C:\\drv", "/W:", "5"}));
     EXPECT_EQ("+ 5", ValueOf(parser_, "/W:"));
 }
 
-TEST_F(ToolCommandLineTest, DriverPathAfterMultiWordOptionIsAbsorbed)
+TEST_F(CommandLineParserToolTest, DriverPathAfterMultiWordOptionIsAbsorbed)
 {
     EXPECT_EQ(1, Parse({"/M:6123", "C:\\drv", "/B:x.bat"}));
     EXPECT_EQ("+6123 C:\\drv", ValueOf(parser_, "/M:"));
@@ -109,39 +109,39 @@ TEST_F(ToolCommandLineTest, DriverPathAfterMultiWordOptionIsAbsorbed)
     EXPECT_EQ("2|driverpath|", ErrorOf(parser_));
 }
 
-TEST_F(ToolCommandLineTest, SecondPositionalArgumentIsInvalidAsTyped)
+TEST_F(CommandLineParserToolTest, SecondPositionalArgumentIsInvalidAsTyped)
 {
     EXPECT_EQ(1, Parse({"C:\\drv", "/B:x.bat", "More\\Dir", "/W:5"}));
     EXPECT_EQ("1|More\\Dir|", ErrorOf(parser_));
     EXPECT_FALSE(parser_.IsOptionPresent("/W:", 1));
 }
 
-TEST_F(ToolCommandLineTest, WindowsOptionsExcludeEachOtherFirstInTableReported)
+TEST_F(CommandLineParserToolTest, WindowsOptionsExcludeEachOtherFirstInTableReported)
 {
     EXPECT_EQ(1, Parse({"C:\\drv", "/WP:D:\\os", "/W:5"}));
     EXPECT_EQ("5|/W:|/WP:", ErrorOf(parser_));
 }
 
-TEST_F(ToolCommandLineTest, EmptyWindowsValueIsAllowed)
+TEST_F(CommandLineParserToolTest, EmptyWindowsValueIsAllowed)
 {
     EXPECT_EQ(0, Parse({"C:\\drv", "/W:"}));
     EXPECT_EQ("+", ValueOf(parser_, "/W:"));
 }
 
-TEST_F(ToolCommandLineTest, EmptyMediaPathIsCodeThree)
+TEST_F(CommandLineParserToolTest, EmptyMediaPathIsCodeThree)
 {
     EXPECT_EQ(1, Parse({"C:\\drv", "/WP:"}));
     EXPECT_EQ("3|/WP:|", ErrorOf(parser_));
 }
 
-TEST_F(ToolCommandLineTest, UndeclaredOptionIsTakenAsDriverPath)
+TEST_F(CommandLineParserToolTest, UndeclaredOptionIsTakenAsDriverPath)
 {
     EXPECT_EQ(1, Parse({"/X:foo", "C:\\drv"}));
     EXPECT_EQ("+/X:foo", ValueOf(parser_, ""));
     EXPECT_EQ("1|C:\\drv|", ErrorOf(parser_));
 }
 
-TEST_F(ToolCommandLineTest, LowerCaseNamesMatchAndValuesKeepTheirCase)
+TEST_F(CommandLineParserToolTest, LowerCaseNamesMatchAndValuesKeepTheirCase)
 {
     EXPECT_EQ(0, Parse({"c:\\Drv", "/w:win2008Server", "/b:Out.bat"}));
     EXPECT_EQ("+win2008Server", ValueOf(parser_, "/W:"));
@@ -151,7 +151,7 @@ TEST_F(ToolCommandLineTest, LowerCaseNamesMatchAndValuesKeepTheirCase)
     EXPECT_FALSE(parser_.IsOptionPresent("/w:", 1));
 }
 
-TEST_F(ToolCommandLineTest, RepeatedOptionIsInvalidUnlessAbsorbedOrPositionalIsFree)
+TEST_F(CommandLineParserToolTest, RepeatedOptionIsInvalidUnlessAbsorbedOrPositionalIsFree)
 {
     EXPECT_EQ(1, Parse({"C:\\drv", "/B:a", "/b:b"}));
     EXPECT_EQ("1|/b:b|", ErrorOf(parser_));
@@ -265,7 +265,7 @@ TEST(CommandLineParser, UnknownKindEndsTheParseWithoutAnErrorRecord)
 }
 
 // Switches /A, /B, /C; the option under test /R is declared last.
-class RelationTest : public ::testing::Test {
+class CommandLineParserRelationTest : public ::testing::Test {
 protected:
     int Run(const char* requires, const char* excludes, std::vector<const char*> args)
     {
@@ -278,60 +278,60 @@ protected:
     CommandLineParser parser_;
 };
 
-TEST_F(RelationTest, RequiresOneItem)
+TEST_F(CommandLineParserRelationTest, RequiresOneItem)
 {
     EXPECT_EQ(1, Run("/A", kEmptyList, {"/R", "/B"}));
     EXPECT_EQ("6|/R|/A", ErrorOf(parser_));
 }
 
-TEST_F(RelationTest, RequiresSeveralItemsReportsTheWholeList)
+TEST_F(CommandLineParserRelationTest, RequiresSeveralItemsReportsTheWholeList)
 {
     EXPECT_EQ(1, Run("/A,/B", kEmptyList, {"/R", "/C"}));
     EXPECT_EQ("6|/R|/A,/B", ErrorOf(parser_));
 }
 
-TEST_F(RelationTest, RequiresIsSatisfiedByAnyItem)
+TEST_F(CommandLineParserRelationTest, RequiresIsSatisfiedByAnyItem)
 {
     EXPECT_EQ(0, Run("/A,/B", kEmptyList, {"/B", "/R"}));
 }
 
-TEST_F(RelationTest, ExcludesReportsTheFirstPresentItemInListOrder)
+TEST_F(CommandLineParserRelationTest, ExcludesReportsTheFirstPresentItemInListOrder)
 {
     EXPECT_EQ(1, Run(kEmptyList, "/R,/C,/B", {"/B", "/C", "/R"}));
     EXPECT_EQ("5|/R|/C", ErrorOf(parser_));
 }
 
-TEST_F(RelationTest, ExcludesIsCheckedBeforeRequires)
+TEST_F(CommandLineParserRelationTest, ExcludesIsCheckedBeforeRequires)
 {
     EXPECT_EQ(1, Run("/A", "/B", {"/B", "/R"}));
     EXPECT_EQ("5|/R|/B", ErrorOf(parser_));
 }
 
-TEST_F(RelationTest, OccurrenceSuffixPassesOverPresentRecords)
+TEST_F(CommandLineParserRelationTest, OccurrenceSuffixPassesOverPresentRecords)
 {
     // "/C~2": the first present record (/A) is passed over, then /C is found.
     EXPECT_EQ(0, Run("/C~2", kEmptyList, {"/A", "/C", "/R"}));
 }
 
-TEST_F(RelationTest, OccurrenceSuffixCanPassOverTheMatch)
+TEST_F(CommandLineParserRelationTest, OccurrenceSuffixCanPassOverTheMatch)
 {
     // /B is the first present record, so it is passed over and never compared.
     EXPECT_EQ(1, Run("/B~2", kEmptyList, {"/B", "/R"}));
     EXPECT_EQ("6|/R|/B~2", ErrorOf(parser_));
 }
 
-TEST_F(RelationTest, ZeroOrNonNumericSuffixNeverFinds)
+TEST_F(CommandLineParserRelationTest, ZeroOrNonNumericSuffixNeverFinds)
 {
     EXPECT_EQ(0, Run(kEmptyList, "/A~0,/A~x", {"/A", "/R"}));
 }
 
-TEST_F(RelationTest, ExcludedItemIsReportedWithoutItsSuffix)
+TEST_F(CommandLineParserRelationTest, ExcludedItemIsReportedWithoutItsSuffix)
 {
     EXPECT_EQ(1, Run(kEmptyList, "/A~1", {"/A", "/R"}));
     EXPECT_EQ("5|/R|/A", ErrorOf(parser_));
 }
 
-TEST(CommandLineParserRelations, OccurrenceCountingIncludesTheRecordItself)
+TEST(CommandLineParser, OccurrenceCountingIncludesTheRecordItself)
 {
     CommandLineParser parser;
     ASSERT_TRUE(parser.AddOption("/R", Switch, "/C~2", kEmptyList, false, true));
@@ -341,7 +341,7 @@ TEST(CommandLineParserRelations, OccurrenceCountingIncludesTheRecordItself)
     EXPECT_EQ(0, ParseArgs(parser, {"/R", "/C"}));
 }
 
-TEST(CommandLineParserRelations, OptionWithDisplayNameIsListedUnderItOnly)
+TEST(CommandLineParser, OptionWithDisplayNameIsListedUnderItOnly)
 {
     CommandLineParser byDisplay;
     ASSERT_TRUE(byDisplay.AddParameter("/C", "cee", Switch, false, true));

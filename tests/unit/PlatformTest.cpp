@@ -276,7 +276,8 @@ TEST(PlatformTest, TextStreamWritesCrLfAndReadsItBack) {
     EXPECT_EQ("one\r\ntwo\r\n\r\nend", ReadBytes(file));
 
     dir.Write("in.txt", "a\r\nb\rc\r\x1A" "d");
-    std::unique_ptr<platform::TextStream> in(platform::OpenTextStream(dir.Join("in.txt").c_str(), "r"));
+    std::string input = dir.Join("in.txt");
+    std::unique_ptr<platform::TextStream> in(platform::OpenTextStream(input.c_str(), "r"));
     ASSERT_TRUE(in);
     std::string read;
     for (int c = in->ReadChar(); c != EOF; c = in->ReadChar()) {

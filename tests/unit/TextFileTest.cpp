@@ -102,7 +102,7 @@ TEST(TextFileTest, ReadsCrLfNulAndCtrlZAsTextMode) {
     TextScratchDir dir;
     EXPECT_EQ("one\n|\n|t\rwo\n|", ReadAll(dir.Write("crlf", "one\r\n\r\nt\rwo\r\n")));
     EXPECT_EQ("a\n|b|", ReadAll(dir.Write("ctrlz", "a\r\nb\x1A" "c\r\n")));
-    EXPECT_EQ("ab\n|", ReadAll(dir.Write("nul", std::string("a\0b\n\0", 6))));
+    EXPECT_EQ("ab\n|", ReadAll(dir.Write("zero", std::string("a\0b\n\0", 6))));
     EXPECT_EQ("", ReadAll(dir.Write("onlyz", "\x1A" "x\n")));
 }
 

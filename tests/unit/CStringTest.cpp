@@ -1,0 +1,364 @@
+// Unit tests of CString: construction, comparison, search, substrings, case,
+// buffer locking, aliasing and the allocation-failure exit.
+#include "CString.h"
+#include "ErrorHandler.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+std::string Text(const CString& s) { return std::string(s.GetCharString(), s.GetLength()); }
+
+TEST(CStringConstruction, AbsentOrEmptyTextIsEmpty) {
+    const char* absent = nullptr;
+    for (const CString& s : {CString(), CString(absent), CString("")}) {
+        EXPECT_EQ(0u, s.GetLength());
+        EXPECT_TRUE(s.IsEmpty());
+        ASSERT_NE(nullptr, s.GetCharString());
+        EXPECT_STREQ("", s.GetCharString());
+    }
+}
+
+TEST(CStringConstruction, RepeatedCharacterAndNumbers) {
+    EXPECT_EQ(std::string(60, '/'), Text(CString('/', 60)));
+    EXPECT_EQ("x", Text(CString('x', 1)));
+    EXPECT_TRUE(CString('x', 0).IsEmpty());
+    EXPECT_TRUE(CString('\0', 5).IsEmpty());
+    EXPECT_EQ("-42", Text(CString(-42)));
+    EXPECT_EQ("0", Text(CString(0)));
+    EXPECT_EQ("-2147483648", Text(CString(INT_MIN)));
+    EXPECT_EQ("2147483647", Text(CString(2147483647L)));
+    EXPECT_EQ("-7", Text(CString(-7L)));
+}
+
+TEST(CStringConstruction, CopiesAndMovesAreIndependent) {
+    CString original("abc");
+    CString copy(original);
+    copy += "d";
+    EXPECT_EQ("abc", Text(original));
+    CString moved(std::move(copy));
+    EXPECT_EQ("abcd", Text(moved));
+    EXPECT_TRUE(copy.IsEmpty());  // NOLINT: a moved-from string is a valid empty string
+    CString target("zzz");
+    target = std::move(moved);
+    EXPECT_EQ("abcd", Text(target));
+    EXPECT_STREQ("", moved.GetCharString());  // NOLINT
+}
+
+TEST(CStringAliasing, SelfAssignmentAndAppend) {
+    CString s("abc");
+    s = s;
+    EXPECT_EQ("abc", Text(s));
+    s = std::move(s);
+    EXPECT_EQ("abc", Text(s));
+    s += s;
+    EXPECT_EQ("abcabc", Text(s));
+    s = s.GetCharString() + 2;  // a part of its own text
+    EXPECT_EQ("cabc", Text(s));
+    s += s.GetCharString() + 1;
+    EXPECT_EQ("cabcabc", Text(s));
+    for (int i = 0; i < 5; ++i) s += s;  // growing through spare capacity and reallocation
+    EXPECT_EQ(7u * 32u, s.GetLength());
+    EXPECT_EQ(0, std::string(s.GetCharString()).find("cabcabccabcabc"));
+}
+
+TEST(CStringAliasing, AppendKeepsEveryCharacter) {
+    CString s;
+    std::string expected;
+    for (int i = 0; i < 5000; ++i) {
+        const char c = static_cast<char>('a' + i % 26);
+        s += c;
+        expected += c;
+        if (i % 97 == 0) {
+            s += "xy";
+            expected += "xy";
+        }
+    }
+    EXPECT_EQ(expected, Text(s));
+    s += '\0';
+    s += static_cast<const char*>(nullptr);
+    EXPECT_EQ(expected.size(), s.GetLength());
+}
+
+TEST(CStringAccess, GetAtAndNumbers) {
+    CString s("abc");
+    EXPECT_EQ('c', s.GetAt(2));
+    EXPECT_EQ('\0', s.GetAt(3));
+    EXPECT_EQ('\0', s[100]);
+    EXPECT_EQ(12, CString("12abc").ToInt());
+    EXPECT_EQ(0, CString("abc").ToInt());
+    EXPECT_EQ(-7, CString("  -7").ToInt());
+    EXPECT_EQ(5, CString("\t\n+5").ToLong());
+    EXPECT_EQ(0, CString("- 5").ToInt());
+    EXPECT_EQ(0, CString("").ToLong());
+}
+
+TEST(CStringAccess, NumbersOutsideThirtyTwoBitsNeverReadBackUnchanged) {
+    EXPECT_EQ(INT32_MAX, CString("2147483647").ToLong());
+    EXPECT_EQ(INT32_MIN, CString("-2147483648").ToLong());
+    for (const char* text : {"2147483648", "-2147483649", "4294967296", "99999999999999999999999",
+                             "-99999999999999999999999"}) {
+        const CString value(text);
+        EXPECT_NE(Text(value), Text(CString(value.ToLong()))) << text;
+        EXPECT_NE(Text(value), Text(CString(value.ToInt()))) << text;
+    }
+    EXPECT_EQ(INT32_MAX, CString("4294967296").ToInt());
+    EXPECT_EQ(INT32_MIN, CString("-99999999999999999999999").ToLong());
+}
+
+TEST(CStringComparison, CaseSensitiveAndUnsigned) {
+    EXPECT_EQ(-1, CString("z").Compare(CString("\xe9")));
+    EXPECT_EQ(1, CString("\xe9").Compare(CString("z")));
+    EXPECT_EQ(-1, CString("ab").Compare(CString("abc")));
+    EXPECT_EQ(0, CString("ab").Compare(CString("ab")));
+    EXPECT_TRUE(CString("idwbinfo.txt").EqualsNoCase(CString("IDWBINFO.TXT")));
+    EXPECT_FALSE(CString("idwbinfo.txt").Equals(CString("IDWBINFO.TXT")));
+    // Letters fold to lower case, as _stricmp does: '_' sorts before letters.
+    EXPECT_LT(CString("_").CompareNoCase(CString("A")), 0);
+    EXPECT_GT(CString("\xe9").CompareNoCase(CString("Z")), 0);
+    EXPECT_NE(0, CString("\xc9").CompareNoCase(CString("\xe9")));  // only ASCII folds
+    EXPECT_LT(CString("ab").CompareNoCase(CString("ABC")), 0);
+}
+
+TEST(CStringComparison, EqualityWithTexts) {
+    const CString s("abc");
+    const char* absent = nullptr;
+    EXPECT_TRUE(s == "abc");
+    EXPECT_FALSE(s == absent);
+    EXPECT_TRUE(s != absent);
+    EXPECT_FALSE(CString() == absent);
+    EXPECT_TRUE(CString() == "");
+    EXPECT_TRUE(s == CString("abc"));
+    EXPECT_TRUE(s != CString("abd"));
+}
+
+TEST(CStringComparison, StartsWithAndEndsWith) {
+    const CString name("DrvSet.ini");
+    EXPECT_TRUE(name.EndsWith(CString("ini")));
+    EXPECT_FALSE(name.EndsWith(CString("INI")));
+    EXPECT_TRUE(name.StartsWith(CString("Drv")));
+    EXPECT_FALSE(name.StartsWith(CString("DrvSet.ini.bak")));
+    EXPECT_FALSE(name.StartsWith(CString()));
+    EXPECT_FALSE(name.EndsWith(CString()));
+    EXPECT_FALSE(CString().StartsWith(CString()));
+}
+
+TEST(CStringSearch, FindFindNthReverseFind) {
+    const CString s("abcabc");
+    EXPECT_EQ(1, s.Find(CString("bc")));
+    EXPECT_EQ(3, s.FindNth(CString("abc"), 2));
+    EXPECT_EQ(-1, s.FindNth(CString("abc"), 3));
+    EXPECT_EQ(3, s.ReverseFind(CString("abc")));
+    EXPECT_EQ(2, CString("aaaa").ReverseFind(CString("aa")));
+    EXPECT_EQ(2, CString("aaaa").FindNth(CString("aa"), 3));
+    EXPECT_EQ(-1, CString("aaaa").FindNth(CString("aa"), 4));
+    EXPECT_EQ(3, CString("aabaabaab").FindNth(CString("aabaab"), 2));
+    EXPECT_EQ(-1, s.Find(CString("abd")));
+    EXPECT_EQ(-1, s.Find(CString("abcabcx")));
+    EXPECT_EQ(-1, s.Find(CString()));
+    EXPECT_EQ(-1, CString().Find(CString()));
+    EXPECT_FALSE(CString().Contains(CString()));
+    EXPECT_FALSE(s.Contains(CString()));
+    EXPECT_TRUE(s.Contains(CString("cab")));
+}
+
+TEST(CStringSearch, MatchesPlainSearchOnRandomTexts) {
+    unsigned seed = 12345;
+    auto next = [&seed]() { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    for (int round = 0; round < 3000; ++round) {
+        std::string text, sub;
+        for (unsigned i = next() % 14; i > 0; --i) text += "ab"[next() % 2];
+        for (unsigned i = 1 + next() % 4; i > 0; --i) sub += "ab"[next() % 2];
+        std::vector<int> positions;
+        for (size_t p = text.find(sub); p != std::string::npos; p = text.find(sub, p + 1)) {
+            positions.push_back(static_cast<int>(p));
+        }
+        const CString s(text.c_str());
+        const CString pattern(sub.c_str());
+        EXPECT_EQ(positions.empty() ? -1 : positions.front(), s.Find(pattern));
+        EXPECT_EQ(positions.empty() ? -1 : positions.back(), s.ReverseFind(pattern));
+        for (unsigned n = 1; n <= positions.size() + 1; ++n) {
+            const int expected = n <= positions.size() ? positions[n - 1] : -1;
+            EXPECT_EQ(expected, s.FindNth(pattern, n)) << text << " / " << sub << " / " << n;
+        }
+    }
+}
+
+TEST(CStringSubstrings, LeftMidRight) {
+    const CString s("abcdef");
+    EXPECT_EQ("ab", Text(s.Left(2)));
+    EXPECT_EQ("", Text(s.Left(0)));
+    EXPECT_EQ("abcdef", Text(s.Left(-1)));
+    EXPECT_EQ("abcdef", Text(s.Left(10)));
+    EXPECT_EQ("", Text(CString().Left(3)));
+    EXPECT_EQ("cde", Text(s.Mid(2, 3)));
+    EXPECT_EQ("ab", Text(s.Mid(-5, 2)));
+    EXPECT_EQ("ef", Text(s.Mid(4, 0)));
+    EXPECT_EQ("", Text(s.Mid(6, 1)));
+    EXPECT_EQ("def", Text(s.Mid(3, 100)));
+    EXPECT_EQ("ef", Text(s.Right(2)));
+    EXPECT_EQ("", Text(s.Right(0)));
+    EXPECT_EQ("abcdef", Text(s.Right(10)));
+    EXPECT_EQ("abcdef", Text(s));
+}
+
+TEST(CStringSubstrings, Concatenation) {
+    const CString a("ab");
+    EXPECT_EQ("abcd", Text(a + CString("cd")));
+    EXPECT_EQ("abcd", Text(a + "cd"));
+    EXPECT_EQ("cdab", Text("cd" + a));
+    EXPECT_EQ("abab", Text(a + a));
+    EXPECT_EQ("ab", Text(a + static_cast<const char*>(nullptr)));
+    EXPECT_EQ("ab", Text(static_cast<const char*>(nullptr) + a));
+    std::ostringstream stream;
+    stream << a << CString() << "|";
+    EXPECT_EQ("ab|", stream.str());
+}
+
+TEST(CStringCase, InPlaceConversion) {
+    CString name("DRVSET.INI");
+    EXPECT_EQ("drvset.ini", Text(name.MakeLower()));
+    EXPECT_EQ("drvset.ini", Text(name));
+    EXPECT_EQ("Drvset.ini", Text(name.MakeUpper(0)));
+    EXPECT_EQ("", Text(name.MakeUpper(10)));
+    EXPECT_EQ("Drvset.ini", Text(name));
+    CString mixed("a\xe9z_1");
+    EXPECT_EQ("A\xe9Z_1", Text(mixed.MakeUpper()));
+}
+
+TEST(CStringBuffer, LockedStringIgnoresChanges) {
+    CString s("abcdef");
+    char* buffer = s.GetBuffer(260);
+    ASSERT_NE(nullptr, buffer);
+    EXPECT_TRUE(s.IsLocked());
+    EXPECT_STREQ("abcdef", buffer);
+    std::strcpy(buffer, "C:\\dir\\file.ini");
+    s = "other";
+    s += "more";
+    s += 'x';
+    s.Empty();
+    EXPECT_EQ("", Text(s.MakeUpper()));
+    EXPECT_EQ("", Text(s.MakeLower()));
+    EXPECT_EQ(0, s.ToInt());
+    EXPECT_STREQ("C:\\dir\\file.ini", s.GetCharString());
+    // Read operations see the text that was written into the buffer.
+    EXPECT_EQ(4, s.Find(CString("ir")));
+    EXPECT_TRUE(s.EndsWith(CString(".ini")));
+    EXPECT_EQ("C:", Text(s.Left(2)));
+    EXPECT_TRUE(s.ReleaseBuffer());
+    EXPECT_FALSE(s.IsLocked());
+    EXPECT_EQ("C:\\dir\\file.ini", Text(s));
+    s = "123";
+    EXPECT_EQ(123, s.ToInt());
+}
+
+TEST(CStringBuffer, CapacityKeepsPrefixAndZeroUnlocks) {
+    CString s("abcdef");
+    EXPECT_STREQ("abc", s.GetBuffer(3));
+    EXPECT_TRUE(s.ReleaseBuffer());
+    EXPECT_EQ("abc", Text(s));
+
+    char* buffer = s.GetBuffer(4);
+    std::memcpy(buffer, "wxyz", 4);  // all four characters, no NUL of its own
+    EXPECT_EQ(buffer, s.GetBuffer(0));
+    EXPECT_FALSE(s.IsLocked());
+    EXPECT_EQ("wxyz", Text(s));
+
+    EXPECT_STREQ("", s.GetBuffer(0));  // unlocked: replaced by an empty text
+    EXPECT_TRUE(s.IsEmpty());
+
+    buffer = s.GetBuffer(10);
+    buffer[0] = '\0';
+    EXPECT_TRUE(s.ReleaseBuffer());
+    EXPECT_TRUE(s.IsEmpty());
+    s += "ok";
+    EXPECT_EQ("ok", Text(s));
+}
+
+TEST(CStringMemory, CharStrings) {
+    char* empty = CString::CreateCharString(5);
+    EXPECT_EQ('\0', empty[0]);
+    delete[] empty;
+    const CString s("abc");
+    char* copy = s.CopyCharString();
+    EXPECT_STREQ("abc", copy);
+    EXPECT_NE(s.GetCharString(), copy);
+    delete[] copy;
+}
+
+// ---- Allocation failure: the memory report and exit status 1 ----
+
+TEST(CStringAllocationDeathTest, LengthBeyondThirtyTwoBitsIsAllocationFailure) {
+    EXPECT_EXIT(CString::CreateCharString(0xFFFFFFFFu), testing::ExitedWithCode(1),
+                "Memory Allocation Error");
+    EXPECT_EXIT(CString('x', 0xFFFFFFFFu), testing::ExitedWithCode(1),
+                "CString::CreateCharString");
+}
+
+TEST(CStringAllocationDeathTest, UnsatisfiableRequestIsAllocationFailure) {
+    // A request no address space can satisfy: the new handler turns the failure
+    // of the standard library's allocation into the same report.
+    EXPECT_EXIT(
+        {
+            InstallAllocationFailureHandler();
+            std::vector<char> huge(static_cast<size_t>(PTRDIFF_MAX / 2));
+            std::fprintf(stderr, "allocated %p\n", static_cast<void*>(huge.data()));
+        },
+        testing::ExitedWithCode(1), "CString::CreateCharString");
+}
+
+#ifndef _WIN32
+void LimitAddressSpace(rlim_t bytes) {
+    struct rlimit limit;
+    limit.rlim_cur = bytes;
+    limit.rlim_max = bytes;
+    setrlimit(RLIMIT_AS, &limit);
+}
+
+TEST(CStringAllocationDeathTest, ExhaustedHeapEndsWithMemoryReport) {
+    EXPECT_EXIT(
+        {
+            LimitAddressSpace(static_cast<rlim_t>(256) << 20);
+            CString huge('x', 1u << 30);
+            std::fprintf(stderr, "allocated %u\n", huge.GetLength());
+        },
+        testing::ExitedWithCode(1),
+        "\n\nMemory Allocation Error\n\nNot enough memory is available for this "
+        "application.\n\n.*\nCString::CreateCharString\n$");
+}
+
+TEST(CStringAllocationDeathTest, GrowingAppendsEndWithMemoryReport) {
+    EXPECT_EXIT(
+        {
+            LimitAddressSpace(static_cast<rlim_t>(192) << 20);
+            const CString chunk('x', 1u << 20);
+            CString text;
+            for (;;) text += chunk;
+        },
+        testing::ExitedWithCode(1), "CString::CreateCharString");
+}
+
+TEST(CStringAllocationDeathTest, StandardLibraryAllocationsEndWithMemoryReport) {
+    EXPECT_EXIT(
+        {
+            LimitAddressSpace(static_cast<rlim_t>(192) << 20);
+            InstallAllocationFailureHandler();
+            std::vector<std::string> blocks;
+            for (;;) blocks.emplace_back(1u << 20, 'x');
+        },
+        testing::ExitedWithCode(1), "CString::CreateCharString");
+}
+#endif
+
+}  // namespace
