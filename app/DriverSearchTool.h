@@ -120,6 +120,9 @@ private:
     std::unique_ptr<CString> machineTypeMatches;
     std::unique_ptr<CString> osMatches;
 
+    struct PathHash {
+        std::size_t operator()(const CString& path) const;
+    };
     // Descriptor values by path text, filled as the tree walk reads each file.
-    std::unordered_map<std::string, DriverSetInfo> driverSetInfo_;
+    std::unordered_map<CString, DriverSetInfo, PathHash> driverSetInfo_;
 };

@@ -5,6 +5,7 @@
 // is there, and keeps the values the later stages need; a directory is listed
 // only when it holds no descriptor.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DriverSearchTool.h"
@@ -15,8 +16,8 @@ namespace {
 
 const char* const kDescriptorName = "DrvSet.ini";
 
-bool EqualsIgnoringAsciiCase(const std::string& a, const char* b) {
-    return CString(a.c_str()).EqualsNoCase(b);
+bool EqualsIgnoringAsciiCase(const std::string& name, const CString& wanted) {
+    return name.size() == wanted.GetLength() && wanted.EqualsNoCase(name.c_str());
 }
 
 // The directories on the current descent path, so that a link back to one of
@@ -75,10 +76,9 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, TreeWalk& walk) 
     platform::ListDirectory(directory.GetPath().GetCharString(), entries);
 
     // A file system that tells case apart may hold the file under another case.
-    const std::string exactName = walk.fileName.GetCharString();
     for (const platform::DirEntry& entry : entries) {
-        if (entry.name != exactName && EqualsIgnoringAsciiCase(entry.name, exactName.c_str()) &&
-            TakeHit(directory, entry.name.c_str(), walk)) {
+        if (EqualsIgnoringAsciiCase(entry.name, walk.fileName) &&
+            walk.fileName != entry.name.c_str() && TakeHit(directory, entry.name.c_str(), walk)) {
             return;
         }
     }
@@ -152,30 +152,46 @@ int DriverSearchTool::FilterByMachineType(const CString& machineType, const CStr
 
 namespace {
 
-void ReadDriverSetInfo(IniFile& ini, DriverSetInfo& info) {
-    info.windowsVersion = ini.GetValue("Main", "Windows Version", "");
-    info.supportedSystems = ini.GetValue("Main", "Supported Systems", "");
-    info.kastrelVersion = ini.GetValue("Main", "Kastrel Version", "");
-    info.quillonVersion = ini.GetValue("Main", "Quillon Version", "");
-    info.creationDate = ini.GetValue("Main", "Creation Date", "");
-    info.creationTime = ini.GetValue("Main", "Creation Time", "");
-    info.buildId = ini.GetValue("Main", "BuildID", "");
+// Fills info from a descriptor's decoded contents: the keys of section "Main".
+void ReadDriverSetInfo(const std::string& contents, DriverSetInfo& info) {
+    static const CString kKeys[] = {"Windows Version", "Supported Systems", "Kastrel Version",
+                                    "Quillon Version", "Creation Date",     "Creation Time",
+                                    "BuildID"};
+    static const CString kSection = "Main";
+    CString values[7];
+    IniFile::GetValues(contents.data(), contents.size(), kSection, kKeys, values, 7);
+    info.windowsVersion = std::move(values[0]);
+    info.supportedSystems = std::move(values[1]);
+    info.kastrelVersion = std::move(values[2]);
+    info.quillonVersion = std::move(values[3]);
+    info.creationDate = std::move(values[4]);
+    info.creationTime = std::move(values[5]);
+    info.buildId = std::move(values[6]);
 }
 
 }  // namespace
 
+std::size_t DriverSearchTool::PathHash::operator()(const CString& path) const {
+    // FNV-1a over the bytes of the path.
+    std::size_t hash = 14695981039346656037ull;
+    for (const char* c = path.GetCharString(); *c != '\0'; ++c) {
+        hash = (hash ^ static_cast<unsigned char>(*c)) * 1099511628211ull;
+    }
+    return hash;
+}
+
 void DriverSearchTool::RememberDriverSet(const CString& path, const std::string& contents) {
-    IniFile ini;
-    ini.LoadText(contents.data(), contents.size());
-    ReadDriverSetInfo(ini, driverSetInfo_[path.GetCharString()]);
+    ReadDriverSetInfo(contents, driverSetInfo_[path]);
 }
 
 const DriverSetInfo& DriverSearchTool::GetDriverSetInfo(const CString& path) {
-    auto found = driverSetInfo_.find(path.GetCharString());
+    auto found = driverSetInfo_.find(path);
     if (found != driverSetInfo_.end()) return found->second;
     // Not met by the walk (the path text differs from the one found): read it now.
-    IniFile ini(path);
-    DriverSetInfo& info = driverSetInfo_[path.GetCharString()];
-    ReadDriverSetInfo(ini, info);
+    // A file that cannot be read gives empty values, as an empty file does.
+    std::string contents;
+    platform::ReadTextFile(path.GetCharString(), contents);
+    DriverSetInfo& info = driverSetInfo_[path];
+    ReadDriverSetInfo(contents, info);
     return info;
 }

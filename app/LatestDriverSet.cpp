@@ -11,12 +11,12 @@
 
 namespace {
 
-const int kLabelWidth = 25;
+const unsigned kLabelWidth = 25;
 
 // "Key" padded with blanks to the label width, then "= " and the value.
 CString ReportLine(const char* key, const CString& value) {
     CString line = key;
-    while (line.GetLength() < static_cast<unsigned>(kLabelWidth)) line += ' ';
+    if (line.GetLength() < kLabelWidth) line += CString(' ', kLabelWidth - line.GetLength());
     return line + "= " + value;
 }
 

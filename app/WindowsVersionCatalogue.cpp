@@ -1,4 +1,6 @@
 // The nine target Windows versions: number, name, family and architecture.
+#include <vector>
+
 #include "DriverSearchTool.h"
 
 namespace {
@@ -22,8 +24,13 @@ const int kDefaultVersion = 1;
 }  // namespace
 
 int DriverSearchTool::GetWindowsVersionIndex(const CString& name) const {
+    static const std::vector<CString> names = [] {
+        std::vector<CString> all;
+        for (const WindowsVersion& row : kCatalogue) all.emplace_back(row.name);
+        return all;
+    }();
     for (int number = 0; number < kCatalogueSize; ++number) {
-        if (name.EqualsNoCase(kCatalogue[number].name)) return number;
+        if (name.EqualsNoCase(names[number])) return number;
     }
     return kDefaultVersion;
 }

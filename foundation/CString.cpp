@@ -291,6 +291,13 @@ CString::CString(const char* text) : CString() {
     if (text != nullptr) Assign(text, TextLength(text));
 }
 
+CString::CString(const char* text, unsigned length) : CString() {
+    if (text != nullptr) {
+        const void* nul = std::memchr(text, '\0', length);
+        Assign(text, nul ? static_cast<unsigned>(static_cast<const char*>(nul) - text) : length);
+    }
+}
+
 CString::CString(const CString& other) : CString() {
     Span view = ViewOf(other);
     Assign(view.data, view.size);
@@ -528,22 +535,34 @@ CString CString::Right(unsigned count) const {
     return result;
 }
 
-CString operator+(const CString& left, const CString& right) {
-    CString result(left);
-    result += right;
+// One buffer of the final size: concatenation builds every message line.
+CString CString::Concatenate(const char* left, unsigned leftLength, const char* right,
+                             unsigned rightLength) {
+    CString result;
+    if (rightLength > kMaxLength - leftLength) ReportAllocationFailure();
+    if (leftLength + rightLength == 0) return result;
+    result.Reserve(leftLength + rightLength);
+    result.Append(left, leftLength);
+    result.Append(right, rightLength);
     return result;
+}
+
+CString operator+(const CString& left, const CString& right) {
+    Span a = ViewOf(left);
+    Span b = ViewOf(right);
+    return CString::Concatenate(a.data, a.size, b.data, b.size);
 }
 
 CString operator+(const CString& left, const char* right) {
-    CString result(left);
-    result += right;
-    return result;
+    Span a = ViewOf(left);
+    const char* b = right ? right : "";
+    return CString::Concatenate(a.data, a.size, b, TextLength(b));
 }
 
 CString operator+(const char* left, const CString& right) {
-    CString result(left);
-    result += right;
-    return result;
+    const char* a = left ? left : "";
+    Span b = ViewOf(right);
+    return CString::Concatenate(a, TextLength(a), b.data, b.size);
 }
 
 // ---- Changing in place ----

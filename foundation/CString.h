@@ -17,6 +17,7 @@ public:
     CString(const char* text);  // NOLINT: implicit on purpose, texts pass as CString
     CString(const CString& other);
     CString(CString&& other) noexcept;
+    CString(const char* text, unsigned length);  // at most length characters of text
     CString(char ch, unsigned count);
     explicit CString(int value);
     explicit CString(long value);
@@ -97,6 +98,11 @@ public:
     bool ReplaceAll(const CString& text, const CString& replacement);
 
 private:
+    friend CString operator+(const CString& left, const CString& right);
+    friend CString operator+(const CString& left, const char* right);
+    friend CString operator+(const char* left, const CString& right);
+    static CString Concatenate(const char* left, unsigned leftLength, const char* right,
+                               unsigned rightLength);
     void Assign(const char* text, unsigned length);
     void Append(const char* text, unsigned length);
     void Reserve(unsigned capacity);

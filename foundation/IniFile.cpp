@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -28,6 +29,8 @@ Span Trimmed(const char* begin, const char* end) {
     return Span{begin, end};
 }
 
+char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 // Compares as EqualsNoCase would: ASCII letters folded.
 bool EqualsNoCase(Span span, const CString& name) {
     size_t length = static_cast<size_t>(span.end - span.begin);
@@ -36,9 +39,7 @@ bool EqualsNoCase(Span span, const CString& name) {
     }
     const char* other = name.GetCharString();
     for (size_t i = 0; i < length; ++i) {
-        int a = std::tolower(static_cast<unsigned char>(span.begin[i]));
-        int b = std::tolower(static_cast<unsigned char>(other[i]));
-        if (a != b) {
+        if (FoldCase(span.begin[i]) != FoldCase(other[i])) {
             return false;
         }
     }
@@ -46,12 +47,36 @@ bool EqualsNoCase(Span span, const CString& name) {
 }
 
 // The name a section header carries: the text after "[" up to the first "]".
-Span SectionName(const char* text) {
-    const char* end = std::strchr(text + 1, ']');
-    return Trimmed(text + 1, end ? end : text + std::strlen(text));
+Span SectionName(Span line) {
+    const char* end = static_cast<const char*>(std::memchr(line.begin + 1, ']', line.end - line.begin - 1));
+    return Trimmed(line.begin + 1, end ? end : line.end);
 }
 
-enum class SearchState { SeekSection, InSection, Found };
+// Walks trimmed lines in file order: calls onKey(name, value) for each key line
+// of the first section named `section` (of the lines before the first header when
+// section is empty) until onKey returns true; returns whether it did.
+template <typename NextLine, typename OnKey>
+bool ScanSection(NextLine nextLine, const CString& section, OnKey onKey) {
+    bool inSection = section.IsEmpty();
+    Span line{nullptr, nullptr};
+    while (nextLine(line)) {
+        if (line.begin == line.end || *line.begin == ';') {
+            continue;
+        }
+        if (!inSection) {
+            inSection = *line.begin == '[' && EqualsNoCase(SectionName(line), section);
+            continue;
+        }
+        if (*line.begin == '[') {
+            return false;  // only the first section of that name is searched
+        }
+        const char* equals = static_cast<const char*>(std::memchr(line.begin, '=', line.end - line.begin));
+        if (equals != nullptr && onKey(Trimmed(line.begin, equals), Trimmed(equals + 1, line.end))) {
+            return true;
+        }
+    }
+    return false;
+}
 
 const unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
 
@@ -137,33 +162,57 @@ bool IniFile::AddLine(const CString& line) {
 }
 
 bool IniFile::FindLine(const CString& section, const CString& key, CString& line) {
-    SearchState state = section.IsEmpty() ? SearchState::InSection : SearchState::SeekSection;
+    const LineNode* node = firstLine_;
     const LineNode* current = nullptr;
-    for (const LineNode* node = firstLine_; node != nullptr; node = node->next) {
+    auto nextLine = [&](Span& text) {
+        if (node == nullptr) return false;
         current = node;
-        const char* text = node->text.GetCharString();
-        if (*text == '\0' || *text == ';') {
-            continue;
-        }
-        if (state == SearchState::SeekSection) {
-            if (*text == '[' && EqualsNoCase(SectionName(text), section)) {
-                state = SearchState::InSection;
-            }
-            continue;
-        }
-        if (*text == '[') {
-            break;  // only the first section of that name is searched
-        }
-        const char* equals = std::strchr(text, '=');
-        if (equals != nullptr && EqualsNoCase(Trimmed(text, equals), key)) {
-            state = SearchState::Found;
-            break;
-        }
-    }
+        text = Span{node->text.GetCharString(), node->text.GetCharString() + node->text.GetLength()};
+        node = node->next;
+        return true;
+    };
+    bool found = ScanSection(nextLine, section, [&](Span name, Span) {
+        return EqualsNoCase(name, key);
+    });
     if (current != nullptr) {
         line = current->text;
     }
-    return state == SearchState::Found;
+    return found;
+}
+
+void IniFile::GetValues(const char* text, unsigned long length, const CString& section,
+                        const CString* keys, CString* values, int count) {
+    for (int i = 0; i < count; ++i) values[i].Empty();
+    if (std::memchr(text, '\0', length) != nullptr) {
+        // NUL bytes vanish from lines as they are read: take the general way.
+        IniFile ini;
+        ini.LoadText(text, length);
+        for (int i = 0; i < count; ++i) values[i] = ini.GetValue(section, keys[i], "");
+        return;
+    }
+    const char* end = text + length;
+    const char* position = text;
+    if (length >= 3 && std::memcmp(text, kByteOrderMark, 3) == 0) position += 3;
+    auto nextLine = [&](Span& line) {
+        if (position >= end) return false;
+        const char* newline = static_cast<const char*>(std::memchr(position, '\n', end - position));
+        const char* lineEnd = newline ? newline + 1 : end;
+        line = Trimmed(position, lineEnd);
+        position = lineEnd;
+        return true;
+    };
+    std::vector<char> found(static_cast<size_t>(count), 0);
+    int remaining = count;
+    ScanSection(nextLine, section, [&](Span name, Span value) {
+        for (int i = 0; i < count; ++i) {
+            if (!found[i] && EqualsNoCase(name, keys[i])) {
+                found[i] = 1;
+                --remaining;
+                values[i] = CString(value.begin, static_cast<unsigned>(value.end - value.begin));
+            }
+        }
+        return remaining == 0;
+    });
 }
 
 CString IniFile::GetValue(const CString& section, const CString& key,
@@ -173,7 +222,7 @@ CString IniFile::GetValue(const CString& section, const CString& key,
         const char* text = valueBuffer_.GetCharString();
         const char* equals = std::strchr(text, '=');
         Span value = Trimmed(equals + 1, text + std::strlen(text));
-        valueBuffer_ = CString(std::string(value.begin, value.end).c_str());
+        valueBuffer_ = CString(value.begin, static_cast<unsigned>(value.end - value.begin));
     } else {
         valueBuffer_ = defaultValue;
     }

@@ -24,6 +24,12 @@ public:
     bool FindLine(const CString& section, const CString& key, CString& line);
     CString GetValue(const CString& section, const CString& key, const CString& defaultValue);
 
+    // Looks up several keys of one section in a file's decoded contents in one
+    // pass, without building the line list: values[i] gets what GetValue(section,
+    // keys[i], "") would give after LoadText(text, length).
+    static void GetValues(const char* text, unsigned long length, const CString& section,
+                          const CString* keys, CString* values, int count);
+
 private:
     struct LineNode {
         LineNode* previous;  // for the first node: the last node

@@ -40,29 +40,27 @@ const std::string& CurrentDirectory() {
     return directory;
 }
 
-// Folds "." and ".." of an absolute "/"-separated path as text.
+// Folds "." and ".." of an absolute "/"-separated path as text, in one pass:
+// each component is copied to the output, "." is dropped and ".." takes back
+// the component before it (never above the root).
 std::string FoldComponents(const std::string& path) {
-    std::vector<std::string> parts;
+    std::string result;
+    result.reserve(path.size() + 1);
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = path.find('/', start);
         if (end == std::string::npos) {
             end = path.size();
         }
-        std::string part = path.substr(start, end - start);
-        if (part == "..") {
-            if (!parts.empty()) {
-                parts.pop_back();
-            }
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
+        size_t length = end - start;
+        if (length == 2 && path.compare(start, 2, "..") == 0) {
+            size_t slash = result.rfind('/');
+            result.resize(slash == std::string::npos ? 0 : slash);
+        } else if (length > 0 && !(length == 1 && path[start] == '.')) {
+            result += '/';
+            result.append(path, start, length);
         }
         start = end + 1;
-    }
-    std::string result;
-    for (const std::string& part : parts) {
-        result += '/';
-        result += part;
     }
     if (result.empty() || path.back() == '/') {
         result += '/';

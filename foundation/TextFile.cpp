@@ -3,6 +3,7 @@
 #include "PathName.h"
 
 #include <cstdio>
+#include <cstring>
 
 // The Windows runtime's text-mode decoding of bytes already read, shared by both
 // platform layers: a Ctrl-Z ends the text, a CR directly before an LF is dropped.
@@ -11,14 +12,25 @@ void platform::DecodeTextMode(std::string& bytes) {
     if (end != std::string::npos) {
         bytes.resize(end);
     }
-    size_t out = 0;
-    for (size_t in = 0; in < bytes.size(); ++in) {
-        if (bytes[in] == '\r' && in + 1 < bytes.size() && bytes[in + 1] == '\n') {
-            continue;
+    // Moves the text between carriage returns that stand before a line feed.
+    char* data = &bytes[0];
+    const char* const limit = data + bytes.size();
+    char* out = data;
+    const char* in = data;
+    while (in < limit) {
+        const char* cr = static_cast<const char*>(std::memchr(in, '\r', limit - in));
+        const char* stop = cr ? cr : limit;
+        if (out != in) std::memmove(out, in, stop - in);
+        out += stop - in;
+        in = stop;
+        if (cr == nullptr) break;
+        if (cr + 1 < limit && cr[1] == '\n') {
+            ++in;  // dropped: the line feed that follows is kept
+        } else {
+            *out++ = *in++;
         }
-        bytes[out++] = bytes[in];
     }
-    bytes.resize(out);
+    bytes.resize(out - data);
 }
 
 TextFile::TextFile() : open_(false), atEnd_(true), stream_(nullptr) {}

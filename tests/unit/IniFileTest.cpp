@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -186,4 +187,33 @@ TEST(IniFileTest, AddLineKeepsFileOrder) {
     EXPECT_TRUE(ini.AddLine("B=3"));
     EXPECT_EQ(CString("1"), Value(ini, "s", "a"));
     EXPECT_EQ(CString("3"), Value(ini, "S", "B"));
+}
+
+// The one-pass lookup of several keys must answer as GetValue on the loaded text.
+TEST(IniFileTest, GetValuesMatchesGetValueOnRandomTexts) {
+    const char* const pieces[] = {"[Main]", "[ main ]", "[MAIN", "[Other]", "[", "; c=1",
+                                  "Key=1",  " key = 2 ", "KEY=3=4", "Other=x", "#k=5", "=6",
+                                  "",       " \t",      "Key",     "\r",      "\xEF\xBB\xBF"};
+    const CString keys[] = {"Key", "Other", "#k", "", "Missing"};
+    const CString sections[] = {"Main", "other", ""};
+    std::mt19937 random(7);
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        int lines = static_cast<int>(random() % 8);
+        for (int i = 0; i < lines; ++i) {
+            text += pieces[random() % (sizeof pieces / sizeof pieces[0])];
+            if (random() % 5 != 0) text += '\n';
+            if (random() % 40 == 0) text += '\0';
+        }
+        IniFile loaded;
+        loaded.LoadText(text.data(), text.size());
+        for (const CString& section : sections) {
+            CString values[5];
+            IniFile::GetValues(text.data(), text.size(), section, keys, values, 5);
+            for (int k = 0; k < 5; ++k) {
+                ASSERT_EQ(loaded.GetValue(section, keys[k], ""), values[k])
+                    << "round " << round << " section " << section << " key " << keys[k];
+            }
+        }
+    }
 }
