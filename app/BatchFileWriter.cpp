@@ -3,6 +3,7 @@
 // Directory names end up inside the file, so every value is escaped for cmd.exe,
 // and a value that cannot be written safely (a line break or a double quote in
 // it) stops the run before the file is touched.
+#include <cstring>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -19,29 +20,26 @@ const char* const kDdlPath = "QL_NOS_DDL_Path";
 using Variables = std::vector<std::pair<CString, CString>>;  // name, value as it stands
 
 bool IsUnsafeForBatch(const CString& text) {
-    for (unsigned i = 0; i < text.GetLength(); ++i) {
-        char c = text[i];
-        if (c == '\r' || c == '\n' || c == '"') return true;
-    }
-    return false;
+    return std::strpbrk(text.GetCharString(), "\r\n\"") != nullptr;
 }
 
 // A value for "SET NAME=value": cmd.exe would act on & | < > ^ outside quotes,
 // and batch files expand % everywhere.
 CString EscapeSetValue(const CString& value) {
-    CString escaped;
+    const char* text = value.GetCharString();
+    if (std::strpbrk(text, "%&|<>^") == nullptr) return value;
+    std::string escaped;
     bool quoted = false;
-    for (unsigned i = 0; i < value.GetLength(); ++i) {
-        char c = value[i];
-        if (c == '"') quoted = !quoted;
-        if (c == '%') {
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c == '"') quoted = !quoted;
+        if (*c == '%') {
             escaped += '%';
-        } else if (!quoted && (c == '&' || c == '|' || c == '<' || c == '>' || c == '^')) {
+        } else if (!quoted && std::strchr("&|<>^", *c) != nullptr) {
             escaped += '^';
         }
-        escaped += c;
+        escaped += *c;
     }
-    return escaped;
+    return escaped.c_str();
 }
 
 }  // namespace

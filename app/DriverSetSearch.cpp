@@ -73,7 +73,7 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, TreeWalk& walk) 
     if (TakeHit(directory, walk.fileName, walk)) return;
 
     std::vector<platform::DirEntry> entries;
-    platform::ListDirectory(directory.GetPath().GetCharString(), entries);
+    platform::ListDirectory(directory.Text().GetCharString(), entries, walk.descent.back());
 
     // A file system that tells case apart may hold the file under another case.
     for (const platform::DirEntry& entry : entries) {

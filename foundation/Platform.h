@@ -49,8 +49,10 @@ struct DirEntry {
 // The entries of a directory except "." and "..", in the platform's order
 // (on POSIX: ASCII letters folded to upper case, then bytes; the order NTFS
 // lists a directory). False when the directory cannot be listed or the listing
-// ends on an error; the entries read so far are kept.
-bool ListDirectory(const char* directory, std::vector<DirEntry>& entries);
+// ends on an error; the entries read so far are kept. The identity of the
+// directory itself, where the caller knows it, spares a query for it.
+bool ListDirectory(const char* directory, std::vector<DirEntry>& entries,
+                   const FileId& directoryId = FileId());
 
 // Identity of an existing directory (one query; invalid when unknown).
 FileId GetFileId(const char* path);

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace platform {
@@ -68,6 +69,23 @@ std::string FoldComponents(const std::string& path) {
     return result;
 }
 
+// Whether an absolute path holds "//", "." or ".." components that folding
+// would change; most paths hold none and are taken as they are.
+bool NeedsFolding(const std::string& path) {
+    for (size_t slash = path.find('/'); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        size_t next = slash + 1;
+        size_t dots = 0;
+        while (next + dots < path.size() && path[next + dots] == '.' && dots < 3) ++dots;
+        bool endsComponent = next + dots == path.size() || path[next + dots] == '/';
+        if ((dots == 0 && next < path.size() && path[next] == '/') ||
+            ((dots == 1 || dots == 2) && endsComponent)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool IsDirectoryStat(int directoryFd, const char* name, FileId& id) {
     struct stat info;
     if (fstatat(directoryFd, name, &info, 0) != 0 || !S_ISDIR(info.st_mode)) {
@@ -100,10 +118,15 @@ bool NtfsLess(const DirEntry& left, const DirEntry& right) {
     return a < b;  // std::string compares bytes as unsigned
 }
 
-bool ReadEntries(DIR* stream, std::vector<DirEntry>& entries) {
+bool ReadEntries(DIR* stream, const FileId& directoryId, std::vector<DirEntry>& entries) {
     int directoryFd = dirfd(stream);
+    uint64_t device = directoryId.device;
+    bool haveDevice = directoryId.valid;
     struct stat self = {};
-    bool haveDevice = fstat(directoryFd, &self) == 0;
+    if (!haveDevice && fstat(directoryFd, &self) == 0) {
+        device = self.st_dev;
+        haveDevice = true;
+    }
     for (;;) {
         errno = 0;
         struct dirent* item = readdir(stream);
@@ -117,7 +140,7 @@ bool ReadEntries(DIR* stream, std::vector<DirEntry>& entries) {
         entry.name = item->d_name;
         if (item->d_type == DT_DIR) {
             entry.isDirectory = true;
-            entry.id.device = self.st_dev;
+            entry.id.device = device;
             entry.id.inode = item->d_ino;
             entry.id.valid = haveDevice;
         } else if (item->d_type == DT_UNKNOWN || item->d_type == DT_LNK) {
@@ -164,7 +187,7 @@ bool FullPath(const char* path, std::string& out) {
         }
         text = current + "/" + text;
     }
-    std::string folded = FoldComponents(text);
+    std::string folded = NeedsFolding(text) ? FoldComponents(text) : std::move(text);
     if (folded.size() + 1 > MaxPathLength()) {
         return false;
     }
@@ -180,7 +203,8 @@ bool Exists(const char* path) {
     return stat(SystemPath(path).c_str(), &info) == 0;
 }
 
-bool ListDirectory(const char* directory, std::vector<DirEntry>& entries) {
+bool ListDirectory(const char* directory, std::vector<DirEntry>& entries,
+                   const FileId& directoryId) {
     entries.clear();
     std::string path = SystemPath(directory);
     if (path.empty()) {
@@ -190,7 +214,7 @@ bool ListDirectory(const char* directory, std::vector<DirEntry>& entries) {
     if (stream == nullptr) {
         return false;
     }
-    bool complete = ReadEntries(stream, entries);
+    bool complete = ReadEntries(stream, directoryId, entries);
     closedir(stream);
     std::sort(entries.begin(), entries.end(), NtfsLess);
     return complete;
@@ -368,8 +392,20 @@ TextStream* OpenTextStream(const char* path, const char* mode) {
     return new PosixTextStream(file);
 }
 
+// glibc's mktime reads the time-zone file again on every call while TZ is
+// unset; naming the same default zone lets it keep what it read once.
+void PinDefaultTimeZone() {
+    static const bool pinned = [] {
+        if (std::getenv("TZ") == nullptr) setenv("TZ", ":/etc/localtime", 0);
+        tzset();
+        return true;
+    }();
+    (void)pinned;
+}
+
 long long MakeTime(std::tm* time) {
     const long long latest = 32535215999LL;  // 3000-12-31 23:59:59 UTC
+    PinDefaultTimeZone();
     time->tm_isdst = -1;
     time_t result = std::mktime(time);
     if (result == static_cast<time_t>(-1)) {

@@ -117,7 +117,7 @@ bool Exists(const char* path) {
     return true;
 }
 
-bool ListDirectory(const char* directory, std::vector<DirEntry>& entries) {
+bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const FileId&) {
     entries.clear();
     std::string pattern(directory ? directory : "");
     if (!pattern.empty() && !EndsWithSeparator(pattern.c_str())) {

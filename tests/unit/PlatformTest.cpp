@@ -9,6 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -110,6 +114,40 @@ TEST(PlatformTest, PosixFullPathUsesSlashesAndStopsAtRoot) {
     EXPECT_EQ("/", out);
     ASSERT_TRUE(platform::FullPath("/..", out));
     EXPECT_EQ("/", out);
+}
+#endif
+
+#ifndef _WIN32
+// Folding "." and ".." as text, component by component, as a reference.
+std::string ReferenceFold(const std::string& path) {
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream stream(path);
+    while (std::getline(stream, part, '/')) {
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+    }
+    std::string result;
+    for (const std::string& p : parts) result += "/" + p;
+    if (result.empty() || path.back() == '/') result += "/";
+    return result;
+}
+
+TEST(PlatformTest, PosixFullPathFoldsLikeTheReferenceOnRandomPaths) {
+    const char* const pieces[] = {"a", "bb", ".", "..", "", "...", ".x", "x.", "..y"};
+    std::mt19937 random(11);
+    for (int round = 0; round < 5000; ++round) {
+        std::string path;
+        int count = 1 + static_cast<int>(random() % 6);
+        for (int i = 0; i < count; ++i) path += std::string("/") + pieces[random() % 9];
+        if (random() % 3 == 0) path += "/";
+        std::string full;
+        ASSERT_TRUE(platform::FullPath(path.c_str(), full)) << path;
+        ASSERT_EQ(ReferenceFold(path), full) << path;
+    }
 }
 #endif
 
