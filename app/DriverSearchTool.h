@@ -24,15 +24,17 @@ enum ReturnCode {
     kGeneralError = 6
 };
 
-// The values of a DrvSet.ini that the tool uses, read once per file.
+// The values of a DrvSet.ini that the tool uses, read once per file. Plain
+// strings: most values are short enough to need no allocation of their own.
 struct DriverSetInfo {
-    CString windowsVersion;
-    CString supportedSystems;
-    CString kastrelVersion;
-    CString quillonVersion;
-    CString creationDate;
-    CString creationTime;
-    CString buildId;
+    int windowsVersionIndex = 1;  // catalogue number of "Windows Version"
+    std::string windowsVersion;
+    std::string supportedSystems;
+    std::string kastrelVersion;
+    std::string quillonVersion;
+    std::string creationDate;
+    std::string creationTime;
+    std::string buildId;
 };
 
 class DriverSearchTool {
@@ -75,6 +77,7 @@ public:
 
     // Report and latest choice
     void ReportDriverSets(const CString& list);
+    void PrintReportLine(const char* label, const std::string& value) const;
     CString FindLatestDriverSet(CString& list);
     double GetCreationTimestamp(const CString& date, const CString& time) const;
     int GetMonthIndex(const CString& month) const;
@@ -98,6 +101,7 @@ private:
     void WalkDirectory(const PathName& directory, TreeWalk& walk);
     bool TakeHit(const PathName& directory, const CString& name, TreeWalk& walk);
     void RememberDriverSet(const CString& path, const std::string& contents);
+    void ReadDriverSetInfo(const std::string& contents, DriverSetInfo& info) const;
 
     CString programName;
     CString version;

@@ -124,7 +124,7 @@ int DriverSearchTool::SearchWindowsVersionSets(int number, const CString& sets, 
 int DriverSearchTool::FilterByWindowsVersion(int number, const CString& sets, CString& list) {
     int count = 0;
     for (const CString& set : sets.GetItems(",")) {
-        if (GetWindowsVersionIndex(GetDriverSetInfo(set).windowsVersion) != number) continue;
+        if (GetDriverSetInfo(set).windowsVersionIndex != number) continue;
         list.AddItem(set, ",");
         ++count;
     }
@@ -143,33 +143,32 @@ int DriverSearchTool::FilterByMachineType(const CString& machineType, const CStr
                                           CString& list) {
     int count = 0;
     for (const CString& set : sets.GetItems(",")) {
-        if (!GetDriverSetInfo(set).supportedSystems.Contains(machineType)) continue;
+        // A substring test; an empty machine type is never contained.
+        const std::string& supported = GetDriverSetInfo(set).supportedSystems;
+        if (machineType.IsEmpty() ||
+            supported.find(machineType.GetCharString()) == std::string::npos) {
+            continue;
+        }
         list.AddItem(set, ",");
         ++count;
     }
     return count;
 }
 
-namespace {
-
 // Fills info from a descriptor's decoded contents: the keys of section "Main".
-void ReadDriverSetInfo(const std::string& contents, DriverSetInfo& info) {
+void DriverSearchTool::ReadDriverSetInfo(const std::string& contents, DriverSetInfo& info) const {
+    static const CString kSection = "Main";
     static const CString kKeys[] = {"Windows Version", "Supported Systems", "Kastrel Version",
                                     "Quillon Version", "Creation Date",     "Creation Time",
                                     "BuildID"};
-    static const CString kSection = "Main";
-    CString values[7];
-    IniFile::GetValues(contents.data(), contents.size(), kSection, kKeys, values, 7);
-    info.windowsVersion = std::move(values[0]);
-    info.supportedSystems = std::move(values[1]);
-    info.kastrelVersion = std::move(values[2]);
-    info.quillonVersion = std::move(values[3]);
-    info.creationDate = std::move(values[4]);
-    info.creationTime = std::move(values[5]);
-    info.buildId = std::move(values[6]);
+    std::string* values[] = {&info.windowsVersion, &info.supportedSystems, &info.kastrelVersion,
+                             &info.quillonVersion, &info.creationDate,     &info.creationTime,
+                             &info.buildId};
+    std::string found[7];
+    IniFile::GetValues(contents.data(), contents.size(), kSection, kKeys, found, 7);
+    for (int i = 0; i < 7; ++i) *values[i] = std::move(found[i]);
+    info.windowsVersionIndex = GetWindowsVersionIndex(info.windowsVersion.c_str());
 }
-
-}  // namespace
 
 std::size_t DriverSearchTool::PathHash::operator()(const CString& path) const {
     // FNV-1a over the bytes of the path.

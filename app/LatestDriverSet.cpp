@@ -11,14 +11,13 @@
 
 namespace {
 
-const unsigned kLabelWidth = 25;
-
-// "Key" padded with blanks to the label width, then "= " and the value.
-CString ReportLine(const char* key, const CString& value) {
-    CString line = key;
-    if (line.GetLength() < kLabelWidth) line += CString(' ', kLabelWidth - line.GetLength());
-    return line + "= " + value;
-}
+// The report labels: each key padded with blanks to 25 characters, then "= ".
+const char* const kWindowsVersionLabel = "Windows Version          = ";
+const char* const kKastrelVersionLabel = "Kastrel Version          = ";
+const char* const kQuillonVersionLabel = "Quillon Version          = ";
+const char* const kCreationDateLabel = "Creation Date            = ";
+const char* const kCreationTimeLabel = "Creation Time            = ";
+const char* const kBuildIdLabel = "BuildID                  = ";
 
 const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -61,21 +60,23 @@ private:
 
 }  // namespace
 
+void DriverSearchTool::PrintReportLine(const char* label, const std::string& value) const {
+    CString line = label;
+    line += value.c_str();
+    PrintLine(line);
+}
+
 void DriverSearchTool::ReportDriverSets(const CString& list) {
     PrintLine("\nAll matching DrvSet.ini files...");
     for (const CString& item : list.GetItems(",")) {
         const DriverSetInfo& info = GetDriverSetInfo(item);
         PrintLine("\nDriverSet:" + PathName(item).GetFullPath());
-        PrintLine(ReportLine("Windows Version", info.windowsVersion));
-        if (!info.kastrelVersion.IsEmpty()) {
-            PrintLine(ReportLine("Kastrel Version", info.kastrelVersion));
-        }
-        if (!info.quillonVersion.IsEmpty()) {
-            PrintLine(ReportLine("Quillon Version", info.quillonVersion));
-        }
-        PrintLine(ReportLine("Creation Date", info.creationDate));
-        PrintLine(ReportLine("Creation Time", info.creationTime));
-        PrintLine(ReportLine("BuildID", info.buildId));
+        PrintReportLine(kWindowsVersionLabel, info.windowsVersion);
+        if (!info.kastrelVersion.empty()) PrintReportLine(kKastrelVersionLabel, info.kastrelVersion);
+        if (!info.quillonVersion.empty()) PrintReportLine(kQuillonVersionLabel, info.quillonVersion);
+        PrintReportLine(kCreationDateLabel, info.creationDate);
+        PrintReportLine(kCreationTimeLabel, info.creationTime);
+        PrintReportLine(kBuildIdLabel, info.buildId);
     }
 }
 
@@ -113,7 +114,8 @@ CString DriverSearchTool::FindLatestDriverSet(CString& list) {
     timestamps.reserve(items.size());
     for (const CString& item : items) {
         const DriverSetInfo& info = GetDriverSetInfo(item);
-        timestamps.push_back(GetCreationTimestamp(info.creationDate, info.creationTime));
+        timestamps.push_back(
+            GetCreationTimestamp(info.creationDate.c_str(), info.creationTime.c_str()));
     }
 
     OrderLatestFirst(items, timestamps);

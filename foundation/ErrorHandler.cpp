@@ -6,6 +6,7 @@
 #include "ErrorHandler.h"
 
 #include "CString.h"
+#include "Platform.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -118,8 +119,7 @@ void WriteConsoleLine(const CString& text) {
     char* line = length < sizeof(small) ? small : CString::CreateCharString(length + 1);
     std::memcpy(line, characters, length);
     line[length] = '\n';
-    std::cout.write(line, static_cast<std::streamsize>(length) + 1);
-    std::cout.flush();
+    platform::WriteConsole(line, length + 1);
     if (line != small) delete[] line;
 }
 

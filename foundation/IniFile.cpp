@@ -181,13 +181,15 @@ bool IniFile::FindLine(const CString& section, const CString& key, CString& line
 }
 
 void IniFile::GetValues(const char* text, unsigned long length, const CString& section,
-                        const CString* keys, CString* values, int count) {
-    for (int i = 0; i < count; ++i) values[i].Empty();
+                        const CString* keys, std::string* values, int count) {
+    for (int i = 0; i < count; ++i) values[i].clear();
     if (std::memchr(text, '\0', length) != nullptr) {
         // NUL bytes vanish from lines as they are read: take the general way.
         IniFile ini;
         ini.LoadText(text, length);
-        for (int i = 0; i < count; ++i) values[i] = ini.GetValue(section, keys[i], "");
+        for (int i = 0; i < count; ++i) {
+            values[i] = ini.GetValue(section, keys[i], "").GetCharString();
+        }
         return;
     }
     const char* end = text + length;
@@ -195,20 +197,21 @@ void IniFile::GetValues(const char* text, unsigned long length, const CString& s
     if (length >= 3 && std::memcmp(text, kByteOrderMark, 3) == 0) position += 3;
     auto nextLine = [&](Span& line) {
         if (position >= end) return false;
-        const char* newline = static_cast<const char*>(std::memchr(position, '\n', end - position));
-        const char* lineEnd = newline ? newline + 1 : end;
+        const void* newline = std::memchr(position, '\n', static_cast<size_t>(end - position));
+        const char* lineEnd = newline ? static_cast<const char*>(newline) + 1 : end;
         line = Trimmed(position, lineEnd);
         position = lineEnd;
         return true;
     };
-    std::vector<char> found(static_cast<size_t>(count), 0);
+    std::vector<bool> found(static_cast<size_t>(count), false);
     int remaining = count;
     ScanSection(nextLine, section, [&](Span name, Span value) {
+        const size_t length = static_cast<size_t>(name.end - name.begin);
         for (int i = 0; i < count; ++i) {
-            if (!found[i] && EqualsNoCase(name, keys[i])) {
-                found[i] = 1;
+            if (keys[i].GetLength() == length && !found[i] && EqualsNoCase(name, keys[i])) {
+                found[i] = true;
                 --remaining;
-                values[i] = CString(value.begin, static_cast<unsigned>(value.end - value.begin));
+                values[i].assign(value.begin, value.end);
             }
         }
         return remaining == 0;

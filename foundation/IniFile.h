@@ -2,6 +2,8 @@
 // walk its lines from the first. Section and key names match ignoring case.
 #pragma once
 
+#include <string>
+
 #include "CString.h"
 
 class PathName;
@@ -28,7 +30,7 @@ public:
     // pass, without building the line list: values[i] gets what GetValue(section,
     // keys[i], "") would give after LoadText(text, length).
     static void GetValues(const char* text, unsigned long length, const CString& section,
-                          const CString* keys, CString* values, int count);
+                          const CString* keys, std::string* values, int count);
 
 private:
     struct LineNode {

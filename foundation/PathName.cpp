@@ -119,12 +119,12 @@ CString PathName::GetFullPath() const {
     return CString(full.c_str());
 }
 
-CString PathName::MakeFullPath() {
+const CString& PathName::MakeFullPath() {
     text_ = GetFullPath();
     return text_;
 }
 
-CString PathName::Append(const CString& component) {
+const CString& PathName::Append(const CString& component) {
     if (text_.IsEmpty()) {
         text_ = component;
         return text_;

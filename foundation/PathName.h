@@ -26,8 +26,8 @@ public:
     CString GetBaseName() const;
     CString GetExtension() const;
     CString GetFullPath() const;  // empty on failure
-    CString MakeFullPath();
-    CString Append(const CString& component);
+    const CString& MakeFullPath();  // the new text
+    const CString& Append(const CString& component);  // the new text
     bool Exists() const;
 
 private:

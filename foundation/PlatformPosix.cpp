@@ -392,6 +392,18 @@ TextStream* OpenTextStream(const char* path, const char* mode) {
     return new PosixTextStream(file);
 }
 
+// Straight to the descriptor: nothing else writes to standard output, and a
+// line needs no buffer of its own.
+void WriteConsole(const char* line, std::size_t length) {
+    while (length > 0) {
+        ssize_t written = write(STDOUT_FILENO, line, length);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        line += written;
+        length -= static_cast<std::size_t>(written);
+    }
+}
+
 // glibc's mktime reads the time-zone file again on every call while TZ is
 // unset; naming the same default zone lets it keep what it read once.
 void PinDefaultTimeZone() {

@@ -204,6 +204,13 @@ TextStream* OpenTextStream(const char* path, const char* mode) {
     return new RuntimeTextStream(file);
 }
 
+// Through the runtime's text-mode stream, which writes "\n" as CR LF as a
+// Windows console program's output does.
+void WriteConsole(const char* line, std::size_t length) {
+    std::fwrite(line, 1, length, stdout);
+    std::fflush(stdout);
+}
+
 long long MakeTime(std::tm* time) {
     const long long latest = 32535215999LL;  // 3000-12-31 23:59:59 UTC
     time->tm_isdst = -1;

@@ -208,10 +208,10 @@ TEST(IniFileTest, GetValuesMatchesGetValueOnRandomTexts) {
         IniFile loaded;
         loaded.LoadText(text.data(), text.size());
         for (const CString& section : sections) {
-            CString values[5];
+            std::string values[5];
             IniFile::GetValues(text.data(), text.size(), section, keys, values, 5);
             for (int k = 0; k < 5; ++k) {
-                ASSERT_EQ(loaded.GetValue(section, keys[k], ""), values[k])
+                ASSERT_EQ(loaded.GetValue(section, keys[k], ""), values[k].c_str())
                     << "round " << round << " section " << section << " key " << keys[k];
             }
         }
