@@ -30,7 +30,10 @@ int DriverSearchTool::GetWindowsVersionIndex(const CString& name) const {
         return all;
     }();
     for (int number = 0; number < kCatalogueSize; ++number) {
-        if (name.EqualsNoCase(names[number])) return number;
+        const CString& candidate = names[number];
+        if (name.GetLength() == candidate.GetLength() && name.EqualsNoCase(candidate)) {
+            return number;
+        }
     }
     return kDefaultVersion;
 }

@@ -21,12 +21,27 @@ namespace platform {
 
 namespace {
 
-// Every "\" becomes "/" before a path reaches the system.
-std::string SystemPath(const char* path) {
-    std::string result(path ? path : "");
-    std::replace(result.begin(), result.end(), '\\', '/');
-    return result;
-}
+// A path as handed to the system: every "\" becomes "/". Nearly every path
+// holds none and is passed as it is, without a copy.
+class SystemPath {
+public:
+    explicit SystemPath(const char* path) : text_(path ? path : "") {
+        if (std::strchr(text_, '\\') != nullptr) {
+            copy_ = text_;
+            std::replace(copy_.begin(), copy_.end(), '\\', '/');
+            text_ = copy_.c_str();
+        }
+    }
+    SystemPath(const SystemPath&) = delete;
+    SystemPath& operator=(const SystemPath&) = delete;
+
+    const char* c_str() const { return text_; }
+    bool empty() const { return *text_ == '\0'; }
+
+private:
+    const char* text_;
+    std::string copy_;
+};
 
 // The current directory, read once: the tool never changes it.
 const std::string& CurrentDirectory() {
@@ -179,7 +194,7 @@ bool FullPath(const char* path, std::string& out) {
     if (path == nullptr || *path == '\0') {
         return false;
     }
-    std::string text = SystemPath(path);
+    std::string text = SystemPath(path).c_str();
     if (text[0] != '/') {
         const std::string& current = CurrentDirectory();
         if (current.empty()) {
@@ -206,7 +221,7 @@ bool Exists(const char* path) {
 bool ListDirectory(const char* directory, std::vector<DirEntry>& entries,
                    const FileId& directoryId) {
     entries.clear();
-    std::string path = SystemPath(directory);
+    std::string path = SystemPath(directory).c_str();
     if (path.empty()) {
         path = ".";  // as the pattern "*" lists the current directory
     }
@@ -236,7 +251,7 @@ ReadStatus ReadTextFile(const char* path, std::string& content) {
     if (path == nullptr || *path == '\0') {
         return ReadStatus::Missing;
     }
-    std::string name = SystemPath(path);
+    const SystemPath name(path);
     int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || errno == ELOOP) {

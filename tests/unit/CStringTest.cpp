@@ -312,8 +312,8 @@ TEST(CStringAllocationDeathTest, UnsatisfiableRequestIsAllocationFailure) {
     EXPECT_EXIT(
         {
             InstallAllocationFailureHandler();
-            std::vector<char> huge(static_cast<size_t>(PTRDIFF_MAX / 2));
-            std::fprintf(stderr, "allocated %p\n", static_cast<void*>(huge.data()));
+            void* huge = ::operator new(static_cast<size_t>(PTRDIFF_MAX));
+            std::fprintf(stderr, "allocated %p\n", huge);
         },
         testing::ExitedWithCode(1), "CString::CreateCharString");
 }
