@@ -1,20 +1,110 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the native and the Windows build, and runs
-# every test: unit and end-to-end tests natively, and again under Wine.
-set -euo pipefail
+# Installs what is missing, then builds, tests and packages every release build through the
+# workflow presets of CMakePresets.json: native, win64 and win32 (the Windows ones under
+# Wine). Then the sanitizer build (scripts/test-sanitizers.sh, or the sanitize workflow where
+# that script is absent) and scripts/fuzz.sh --quick where present. Every suite runs even
+# when an earlier one failed; the last line counts them all: "test-all: N passed, N failed".
+set -uo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh || { echo "test-all: installing the dependencies failed"; exit 1; }
 export WINEDEBUG=-all
 
-jobs=$(nproc 2>/dev/null || echo 2)
+logs=$(mktemp -d "${TMPDIR:-/tmp}/halvard-test-all.XXXXXX")
+trap 'rm -rf "$logs"' EXIT
+started=$(date +%s)
+passed=0
+failed=0
+failures=()
 
-echo "== Native build =="
-cmake -S . -B build -G Ninja
-cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure
+have_wine32() {
+    dpkg -s wine32:i386 >/dev/null 2>&1
+}
 
-echo "== Windows build (x86_64, under Wine) =="
-cmake -S . -B build-win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
-cmake --build build-win64 -j "$jobs"
-ctest --test-dir build-win64 --output-on-failure
+# Adds up one suite: the tests its CTest closing line counts (else its own "N passed, N
+# failed" line, else 1 for the suite), and one more failure when it failed without a failing
+# test (a configure, build or package step, or a script's own check).
+tally() {
+    local name=$1 status=$2 log=$3 line plain total bad
+    line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+    plain=$(grep -E '^([A-Za-z0-9_-]+: )?[0-9]+ passed, [0-9]+ failed' "$log" | tail -1)
+    if [ -n "$line" ]; then
+        total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+        bad=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
+    elif [ -n "$plain" ]; then
+        bad=$(sed -E 's/^([^ ]+: )?[0-9]+ passed, ([0-9]+) failed.*/\2/' <<<"$plain")
+        total=$(( $(sed -E 's/^([^ ]+: )?([0-9]+) passed.*/\2/' <<<"$plain") + bad ))
+    elif [ "$status" -eq 0 ]; then
+        total=1 bad=0
+    else
+        total=0 bad=0
+    fi
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+    if [ "$status" -ne 0 ]; then
+        [ "$bad" -eq 0 ] && failed=$((failed + 1))
+        failures+=("$name")
+    fi
+}
+
+# Runs one suite with its output shown and kept for tally.
+suite() {
+    local name=$1 status=0
+    shift
+    echo
+    echo "== $name: $* =="
+    "$@" 2>&1 | tee "$logs/$name.log" || status=$?
+    tally "$name" "$status" "$logs/$name.log"
+}
+
+# Each Windows build has a Wine prefix of its own, made before its tests start. A prefix
+# made before 32-bit Wine was installed cannot start 32-bit programs: it is made anew.
+prepare_wine_prefix() {
+    local prefix=$PWD/build-$1/wineprefix
+    if have_wine32 && [ -d "$prefix" ] &&
+        [ ! -e "$prefix/drive_c/windows/syswow64/kernel32.dll" ]; then
+        rm -rf "$prefix"
+    fi
+    if [ ! -d "$prefix" ]; then
+        mkdir -p "$(dirname "$prefix")"
+        WINEPREFIX=$prefix wineboot --init >/dev/null 2>&1
+        WINEPREFIX=$prefix wineserver --wait
+    fi
+}
+
+# Without 32-bit Wine the 32-bit build is built and its program checked as a static PE32
+# console program, without running anything under Wine.
+win32_without_wine() {
+    cmake --preset win32 && cmake --build --preset win32 &&
+        HALVARD_SKIP_WINE_RUN=1 ctest --preset win32 -R '^packaging$'
+}
+
+suite native cmake --workflow --preset native
+prepare_wine_prefix win64
+suite win64 cmake --workflow --preset win64
+if have_wine32; then
+    prepare_wine_prefix win32
+    suite win32 cmake --workflow --preset win32
+else
+    echo
+    echo "test-all: 32-bit Wine (Debian's wine32:i386) is not installed: the win32 tests" \
+         "cannot run here; checking only that halvard.exe is a static PE32 console program"
+    suite win32-static win32_without_wine
+fi
+
+if [ -f scripts/test-sanitizers.sh ]; then
+    suite sanitizers bash scripts/test-sanitizers.sh
+else
+    suite sanitize cmake --workflow --preset sanitize
+fi
+if [ -f scripts/fuzz.sh ]; then
+    suite fuzz bash scripts/fuzz.sh --quick
+fi
+
+echo
+echo "test-all: took $(( $(date +%s) - started )) s"
+if [ ${#failures[@]} -gt 0 ]; then
+    echo "test-all: failed: ${failures[*]}"
+fi
+echo "test-all: $passed passed, $failed failed"
+[ ${#failures[@]} -eq 0 ] && [ "$failed" -eq 0 ]

@@ -1,0 +1,81 @@
+# Install rules and packages (CPack).
+#
+# One program per architecture, nothing to install beside it:
+#   Linux   cmake --install: bin/halvard, share/man/man1/halvard.1 and share/doc/halvard/
+#           (README, example repository, shell example); packages .tar.gz and .deb.
+#   Windows halvard.exe, README.md, example\ and examples\deploy.cmd side by side in one .zip,
+#           halvard-VERSION-win64.zip or halvard-VERSION-win32.zip.
+# The version is PROJECT_VERSION, read by the root CMakeLists.txt from the tool's own version
+# text, so the banner, the batch file and the package names always agree.
+
+include(GNUInstallDirs)
+
+if(NOT PROJECT_VERSION MATCHES "^[0-9]+(\\.[0-9]+)*$")
+  message(FATAL_ERROR "Cannot read the version text from app/RunFlow.cpp")
+endif()
+# A new version text must reach the package names without a manual reconfigure.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/app/RunFlow.cpp)
+
+# A Linux boot image may have no C++ runtime: the native release build links the program
+# statically, as the Windows builds always do. (Not for sanitizer builds.)
+option(HALVARD_STATIC "Link the native halvard program statically" OFF)
+if(HALVARD_STATIC AND NOT WIN32)
+  target_link_options(halvard PRIVATE -static)
+endif()
+
+set(HALVARD_EXAMPLE_DIR ${PROJECT_SOURCE_DIR}/example)
+if(WIN32)
+  # A flat folder to copy into a WinPE image as it is.
+  install(TARGETS halvard RUNTIME DESTINATION .)
+  install(FILES README.md DESTINATION .)
+  install(DIRECTORY ${HALVARD_EXAMPLE_DIR}/ DESTINATION example)
+  # cmd.exe wants the batch example with CR LF line ends, however it was checked out.
+  configure_file(examples/deploy.cmd ${CMAKE_CURRENT_BINARY_DIR}/examples/deploy.cmd
+                 @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/examples/deploy.cmd DESTINATION examples)
+else()
+  install(TARGETS halvard RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES doc/halvard.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(DIRECTORY ${HALVARD_EXAMPLE_DIR}/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/example)
+  install(PROGRAMS examples/deploy.sh DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+endif()
+
+set(CPACK_PACKAGE_NAME halvard)
+set(CPACK_PACKAGE_VENDOR "Norvik")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "Device Driver Search Tool: picks the driver sets for an unattended Windows deployment")
+set(CPACK_PACKAGE_DESCRIPTION
+  "Halvard walks a driver repository, keeps the driver sets made for the target Windows \
+version and machine types, picks the most recently created one and writes a batch file of \
+SET commands for the next deployment steps.")
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_SOURCE_GENERATOR "")
+
+if(WIN32)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(HALVARD_PACKAGE_ARCH win64)
+  else()
+    set(HALVARD_PACKAGE_ARCH win32)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME halvard-${PROJECT_VERSION}-${HALVARD_PACKAGE_ARCH})
+else()
+  string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" HALVARD_PACKAGE_ARCH)
+  set(CPACK_GENERATOR TGZ DEB)
+  set(CPACK_PACKAGE_FILE_NAME halvard-${PROJECT_VERSION}-${HALVARD_PACKAGE_ARCH})
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Norvik Halvard maintainers <halvard@localhost>")
+  set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+  # A dynamically linked build needs its shared libraries named as dependencies.
+  find_program(HALVARD_DPKG_SHLIBDEPS dpkg-shlibdeps)
+  if(HALVARD_DPKG_SHLIBDEPS AND NOT HALVARD_STATIC)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  endif()
+endif()
+
+include(CPack)
