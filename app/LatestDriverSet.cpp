@@ -19,8 +19,6 @@ const char* const kCreationDateLabel = "Creation Date            = ";
 const char* const kCreationTimeLabel = "Creation Time            = ";
 const char* const kBuildIdLabel = "BuildID                  = ";
 
-const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // Index of the largest value in a range of positions, the earliest position
 // among equal values: what a scan with "strictly greater replaces" finds.
@@ -81,6 +79,8 @@ void DriverSearchTool::ReportDriverSets(const CString& list) {
 }
 
 int DriverSearchTool::GetMonthIndex(const CString& month) const {
+    static const CString kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     for (int index = 0; index < 12; ++index) {
         if (month.StartsWith(kMonths[index])) return index;
     }

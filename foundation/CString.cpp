@@ -420,6 +420,7 @@ void CString::Append(const char* text, unsigned length) {
 
 // Makes room for at least capacity characters, keeping the text.
 void CString::Reserve(unsigned capacity) {
+    if (IsLocked() || capacity == 0) return;
     if (text_ != sharedEmptyText && capacity <= capacity_) return;
     char* buffer = CreateCharString(capacity);
     if (length_ > 0) std::memcpy(buffer, text_, length_);

@@ -63,6 +63,10 @@ public:
     CString& operator+=(const CString& other);
     CString& operator+=(char ch);
 
+    // Makes room for at least capacity characters, so that appends up to that
+    // length need no further allocation. No effect while locked.
+    void Reserve(unsigned capacity);
+
     CString MakeUpper();                // converts in place, returns a copy (empty while locked)
     CString MakeUpper(unsigned index);  // one character; empty result when out of range or locked
     CString MakeLower();
@@ -105,7 +109,6 @@ private:
                                unsigned rightLength);
     void Assign(const char* text, unsigned length);
     void Append(const char* text, unsigned length);
-    void Reserve(unsigned capacity);
 
     char* text_;
     unsigned length_;

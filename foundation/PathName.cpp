@@ -140,6 +140,7 @@ const CString& PathName::Append(const CString& component) {
         int last = LastSeparator(text_);
         char separator = last >= 0 ? text_[static_cast<unsigned>(last)]
                                    : platform::PreferredSeparator();
+        text_.Reserve(length + 1 + component.GetLength());
         text_ += separator;
     } else if (textEnds && componentStarts) {
         text_ = text_.Left(static_cast<int>(length) - 1);

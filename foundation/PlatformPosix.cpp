@@ -165,20 +165,27 @@ bool ReadEntries(DIR* stream, const FileId& directoryId, std::vector<DirEntry>& 
     }
 }
 
-// Reads an open regular file to its end in large pieces.
+// Reads an open regular file whole. Once the size the file had when opened
+// has arrived, the read that would only confirm the end is left out; a file
+// that reports no size (or keeps growing) is read until a read gives nothing.
 void ReadAll(int fd, size_t expectedSize, std::string& content) {
-    content.reserve(expectedSize);
-    char buffer[65536];
+    content.resize(expectedSize > 0 ? expectedSize : 65536);
+    size_t filled = 0;
     for (;;) {
-        ssize_t count = read(fd, buffer, sizeof buffer);
+        if (filled == content.size()) {
+            if (filled == expectedSize) break;
+            content.resize(content.size() * 2);
+        }
+        ssize_t count = read(fd, &content[filled], content.size() - filled);
         if (count < 0 && errno == EINTR) {
             continue;
         }
         if (count <= 0) {
-            return;
+            break;
         }
-        content.append(buffer, static_cast<size_t>(count));
+        filled += static_cast<size_t>(count);
     }
+    content.resize(filled);
 }
 
 }  // namespace
