@@ -12,6 +12,7 @@
 
 #include "CString.h"
 #include "PathName.h"
+#include "Platform.h"
 
 // Exit codes of the tool.
 enum ReturnCode {
@@ -98,7 +99,7 @@ private:
     struct TreeWalk;
     void FindFileInTree(const PathName& directory, const CString& fileName, CString& list,
                         bool keepContents);
-    void WalkDirectory(const PathName& directory, TreeWalk& walk);
+    void WalkDirectory(const PathName& directory, const platform::FileId& id, TreeWalk& walk);
     bool TakeHit(const PathName& directory, const CString& name, TreeWalk& walk);
     void RememberDriverSet(const CString& path, const std::string& contents);
     void ReadDriverSetInfo(const std::string& contents, DriverSetInfo& info) const;

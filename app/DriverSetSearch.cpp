@@ -4,7 +4,10 @@
 // The walk reads each descriptor once, with the same open that tells whether it
 // is there, and keeps the values the later stages need; a directory is listed
 // only when it holds no descriptor.
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -20,25 +23,25 @@ bool EqualsIgnoringAsciiCase(const std::string& name, const CString& wanted) {
     return name.size() == wanted.GetLength() && wanted.EqualsNoCase(name.c_str());
 }
 
-// The directories on the current descent path, so that a link back to one of
-// them is not entered again.
-using DescentPath = std::vector<platform::FileId>;
-
-bool IsOnDescentPath(const DescentPath& path, const platform::FileId& id) {
-    for (const platform::FileId& ancestor : path) {
-        if (ancestor == id) return true;
+struct FileIdHash {
+    std::size_t operator()(const platform::FileId& id) const {
+        return std::hash<uint64_t>()(id.inode * 31 + id.device);
     }
-    return false;
-}
+};
 
 }  // namespace
 
-// Walk state shared by the recursive steps of one search.
+// Walk state shared by the recursive steps of one search. Every directory
+// entered is remembered, so that one reached again through a link (a loop, or
+// links that reach it by many paths) is walked only once, by its first path.
 struct DriverSearchTool::TreeWalk {
     CString fileName;
     CString& list;
     bool keepContents;
-    DescentPath descent;
+    std::unordered_set<platform::FileId, FileIdHash> visited;
+
+    // False for a directory entered before; an unknown identity is always new.
+    bool Enter(const platform::FileId& id) { return !id.valid || visited.insert(id).second; }
 };
 
 void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& fileName,
@@ -49,8 +52,9 @@ void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& 
 void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& fileName,
                                       CString& list, bool keepContents) {
     TreeWalk walk{fileName, list, keepContents, {}};
-    walk.descent.push_back(platform::GetFileId(directory.GetPath().GetCharString()));
-    WalkDirectory(directory, walk);
+    platform::FileId id = platform::GetFileId(directory.Text().GetCharString());
+    walk.Enter(id);
+    WalkDirectory(directory, id, walk);
 }
 
 // Records the file of that name in the directory, if there is one.
@@ -69,11 +73,18 @@ bool DriverSearchTool::TakeHit(const PathName& directory, const CString& name, T
     return true;
 }
 
-void DriverSearchTool::WalkDirectory(const PathName& directory, TreeWalk& walk) {
+void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::FileId& id,
+                                     TreeWalk& walk) {
+    PathName candidate(directory);
+    if (!platform::FullPathFits(candidate.Append(walk.fileName).GetCharString())) {
+        // Its absolute path would be cut: nothing in it can be reported or written.
+        PrintLine("Skipping directory whose path is too long:" + directory.GetPath());
+        return;
+    }
     if (TakeHit(directory, walk.fileName, walk)) return;
 
     std::vector<platform::DirEntry> entries;
-    platform::ListDirectory(directory.Text().GetCharString(), entries, walk.descent.back());
+    platform::ListDirectory(directory.Text().GetCharString(), entries, id);
 
     // A file system that tells case apart may hold the file under another case.
     for (const platform::DirEntry& entry : entries) {
@@ -92,12 +103,9 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, TreeWalk& walk) 
             PrintLine("Skipping directory with a comma in its name:" + subdirectory.GetPath());
             continue;
         }
-        platform::FileId id =
-            entry.id.valid ? entry.id : platform::GetFileId(subdirectory.GetPath().GetCharString());
-        if (IsOnDescentPath(walk.descent, id)) continue;
-        walk.descent.push_back(id);
-        WalkDirectory(subdirectory, walk);
-        walk.descent.pop_back();
+        platform::FileId subdirectoryId =
+            entry.id.valid ? entry.id : platform::GetFileId(subdirectory.Text().GetCharString());
+        if (walk.Enter(subdirectoryId)) WalkDirectory(subdirectory, subdirectoryId, walk);
     }
 }
 

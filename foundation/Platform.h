@@ -27,6 +27,10 @@ unsigned MaxPathLength();
 // False when it cannot be formed or would not fit in MaxPathLength().
 bool FullPath(const char* path, std::string& out);
 
+// True when the absolute form of a path can be formed within MaxPathLength(),
+// as FullPath would; cheap for the paths that plainly fit.
+bool FullPathFits(const char* path);
+
 // True when a file or directory of that name exists. A trailing separator and a
 // root (C:\, /) name existing directories.
 bool Exists(const char* path);

@@ -217,6 +217,18 @@ bool FullPath(const char* path, std::string& out) {
     return true;
 }
 
+bool FullPathFits(const char* path) {
+    // Folding only shortens a path: one that fits before folding fits after it.
+    size_t length = path ? std::strlen(path) : 0;
+    if (length == 0) return false;
+    size_t prefix = IsSeparator(path[0]) ? 0 : CurrentDirectory().size() + 1;
+    if (prefix + length + 1 <= MaxPathLength() && (prefix == 0 || !CurrentDirectory().empty())) {
+        return true;
+    }
+    std::string full;
+    return FullPath(path, full);
+}
+
 bool Exists(const char* path) {
     if (path == nullptr || *path == '\0') {
         return false;

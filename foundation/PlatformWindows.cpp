@@ -101,6 +101,11 @@ bool FullPath(const char* path, std::string& out) {
     return true;
 }
 
+bool FullPathFits(const char* path) {
+    std::string full;
+    return FullPath(path, full);
+}
+
 bool Exists(const char* path) {
     if (path == nullptr || *path == '\0') {
         return false;
