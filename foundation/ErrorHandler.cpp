@@ -119,7 +119,7 @@ void WriteConsoleLine(const CString& text) {
     char* line = length < sizeof(small) ? small : CString::CreateCharString(length + 1);
     std::memcpy(line, characters, length);
     line[length] = '\n';
-    platform::WriteConsole(line, length + 1);
+    platform::WriteStandardOutput(line, length + 1);
     if (line != small) delete[] line;
 }
 

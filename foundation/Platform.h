@@ -84,11 +84,14 @@ public:
 };
 // Opens a file with a runtime-library mode ("r", "w+", ...); null on failure.
 TextStream* OpenTextStream(const char* path, const char* mode);
+// A stream with nothing in it: what a FIFO, device or directory opened for
+// reading gives, so that reading never blocks.
+TextStream* NewEmptyTextStream();
 
 // Writes one console line (its "\n" included) to standard output at once, so
 // that a console or log shows it as soon as it is complete. Failures are not
 // reported: the tool carries on, as with any console output.
-void WriteConsole(const char* line, std::size_t length);
+void WriteStandardOutput(const char* line, std::size_t length);
 
 // mktime with the Windows runtime's range: -1 before 1970-01-01 00:00:00 UTC or
 // after 3000-12-31 23:59:59. tm_isdst is set to -1 (left to the library).

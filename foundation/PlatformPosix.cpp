@@ -290,16 +290,6 @@ ReadStatus ReadTextFile(const char* path, std::string& content) {
 
 namespace {
 
-// A stream with nothing in it: what a FIFO, device or directory opened for
-// reading gives, so that reading never blocks.
-class EmptyTextStream : public TextStream {
-public:
-    int ReadChar() override { return EOF; }
-    bool AtEnd() const override { return true; }
-    bool WriteText(const char*) override { return false; }
-    bool Close() override { return true; }
-};
-
 // A binary stream that reads and writes as the Windows runtime's text mode.
 class PosixTextStream : public TextStream {
 public:
@@ -415,7 +405,7 @@ TextStream* OpenTextStream(const char* path, const char* mode) {
     }
     if (!S_ISREG(info.st_mode) && !parsed.writes) {
         close(fd);
-        return new EmptyTextStream;
+        return NewEmptyTextStream();
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     FILE* file = fdopen(fd, parsed.binary.c_str());
@@ -428,7 +418,7 @@ TextStream* OpenTextStream(const char* path, const char* mode) {
 
 // Straight to the descriptor: nothing else writes to standard output, and a
 // line needs no buffer of its own.
-void WriteConsole(const char* line, std::size_t length) {
+void WriteStandardOutput(const char* line, std::size_t length) {
     while (length > 0) {
         ssize_t written = write(STDOUT_FILENO, line, length);
         if (written < 0 && errno == EINTR) continue;

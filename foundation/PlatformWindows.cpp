@@ -45,14 +45,6 @@ bool IsValidMode(const char* mode) {
     return std::strspn(mode + 1, "+tb") == std::strlen(mode + 1);
 }
 
-class EmptyTextStream : public TextStream {
-public:
-    int ReadChar() override { return EOF; }
-    bool AtEnd() const override { return true; }
-    bool WriteText(const char*) override { return false; }
-    bool Close() override { return true; }
-};
-
 // The runtime library's text-mode stream.
 class RuntimeTextStream : public TextStream {
 public:
@@ -204,14 +196,14 @@ TextStream* OpenTextStream(const char* path, const char* mode) {
     }
     if (ReadsOnly(mode) && !IsRegularFile(file)) {
         std::fclose(file);  // a device such as CON would block
-        return new EmptyTextStream;
+        return NewEmptyTextStream();
     }
     return new RuntimeTextStream(file);
 }
 
 // Through the runtime's text-mode stream, which writes "\n" as CR LF as a
 // Windows console program's output does.
-void WriteConsole(const char* line, std::size_t length) {
+void WriteStandardOutput(const char* line, std::size_t length) {
     std::fwrite(line, 1, length, stdout);
     std::fflush(stdout);
 }

@@ -33,6 +33,21 @@ void platform::DecodeTextMode(std::string& bytes) {
     bytes.resize(out - data);
 }
 
+namespace {
+
+// Reads as at its end at once and refuses writes; shared by both platform layers.
+class EmptyTextStream : public platform::TextStream {
+public:
+    int ReadChar() override { return EOF; }
+    bool AtEnd() const override { return true; }
+    bool WriteText(const char*) override { return false; }
+    bool Close() override { return true; }
+};
+
+}  // namespace
+
+platform::TextStream* platform::NewEmptyTextStream() { return new EmptyTextStream; }
+
 TextFile::TextFile() : open_(false), atEnd_(true), stream_(nullptr) {}
 
 TextFile::~TextFile() {

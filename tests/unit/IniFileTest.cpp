@@ -4,42 +4,15 @@
 
 #include "PathName.h"
 #include "Platform.h"
+#include "ScratchDir.h"
 #include "TextFile.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 
-namespace fs = std::filesystem;
-
 namespace {
-
-class IniScratchDir {
-public:
-    IniScratchDir() {
-        static int counter = 0;
-        auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        do {
-            path_ = fs::temp_directory_path() /
-                    ("halvard_ini_" + std::to_string(stamp) + "_" + std::to_string(++counter));
-        } while (!fs::create_directory(path_));
-    }
-    ~IniScratchDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    CString Write(const char* name, const std::string& bytes) const {
-        std::ofstream((path_ / name).string(), std::ios::binary) << bytes;
-        return CString((path_ / name).string().c_str());
-    }
-
-private:
-    fs::path path_;
-};
 
 // An IniFile holding text as if it had been read from a file.
 class IniText : public IniFile {
@@ -105,20 +78,21 @@ TEST(IniFileTest, FindLineGivesTheWholeTrimmedLine) {
 }
 
 TEST(IniFileTest, MissingFileGivesDefaults) {
-    IniScratchDir dir;
-    IniFile ini(PathName(dir.Write("x", "") + "-missing"));
+    ScratchDir dir;
+    IniFile ini(PathName(dir.CWrite("x", "") + "-missing"));
     EXPECT_EQ(CString("<none>"), Value(ini, "", ""));
     EXPECT_EQ(CString("dflt"), ini.GetValue("Main", "Key", "dflt"));
     EXPECT_FALSE(ini.Load("no such file"));
 }
 
 TEST(IniFileTest, LoadReadsTextModeAndDropsByteOrderMark) {
-    IniScratchDir dir;
-    IniFile plain(dir.Write("plain.ini", "[Main]\r\nKey=1\r\nLast=end"));
+    ScratchDir dir;
+    IniFile plain(dir.CWrite("plain.ini", "[Main]\r\nKey=1\r\nLast=end"));
     EXPECT_EQ(CString("1"), Value(plain, "Main", "Key"));
     EXPECT_EQ(CString("end"), Value(plain, "Main", "Last"));
 
-    IniFile marked(dir.Write("bom.ini", "\xEF\xBB\xBF[Main]\r\nKey=2\r\n\x1A[Main]\r\nGone=x\r\n"));
+    IniFile marked(
+        dir.CWrite("bom.ini", "\xEF\xBB\xBF[Main]\r\nKey=2\r\n\x1A[Main]\r\nGone=x\r\n"));
     EXPECT_EQ(CString("2"), Value(marked, "Main", "Key"));
     EXPECT_EQ(CString("<none>"), Value(marked, "Main", "Gone"));
 
@@ -151,7 +125,7 @@ public:
 }  // namespace
 
 TEST(IniFileTest, LoadAndLoadTextSplitLinesAsReadLineDoes) {
-    IniScratchDir dir;
+    ScratchDir dir;
     const std::string samples[] = {
         "",
         "\n",
@@ -163,7 +137,7 @@ TEST(IniFileTest, LoadAndLoadTextSplitLinesAsReadLineDoes) {
     };
     int index = 0;
     for (const std::string& bytes : samples) {
-        CString name = dir.Write(("s" + std::to_string(index++)).c_str(), bytes);
+        CString name = dir.CWrite("s" + std::to_string(index++), bytes);
         ReadLineIni reference(name);
         IniFile loaded;
         std::string decoded = bytes;

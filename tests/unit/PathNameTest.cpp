@@ -3,42 +3,16 @@
 
 #include "PathName.h"
 #include "Platform.h"
+#include "ScratchDir.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-class PathScratchDir {
-public:
-    PathScratchDir() {
-        static int counter = 0;
-        auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        do {
-            path_ = fs::temp_directory_path() /
-                    ("halvard_path_" + std::to_string(stamp) + "_" + std::to_string(++counter));
-        } while (!fs::create_directory(path_));
-    }
-    ~PathScratchDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    CString Path() const { return CString(path_.string().c_str()); }
-    CString Join(const char* name) const {
-        return CString((path_ / name).string().c_str());
-    }
-    void Touch(const char* name) const { std::ofstream((path_ / name).string()) << ""; }
-    void MakeDir(const char* name) const { fs::create_directory(path_ / name); }
-
-private:
-    fs::path path_;
-};
 
 struct Split {
     CString drive, directory, name, extension;
@@ -142,43 +116,43 @@ TEST(PathNameTest, FullPathOfRelativeEmptyAndTooLong) {
 }
 
 TEST(PathNameTest, ExistsForDirectoriesFilesAndTrailingSeparators) {
-    PathScratchDir dir;
-    dir.Touch("DrvSet.ini");
+    ScratchDir dir;
+    dir.Write("DrvSet.ini", "");
     dir.MakeDir("sub");
-    PathName sub(dir.Join("sub"));
+    PathName sub(dir.CJoin("sub"));
     EXPECT_TRUE(sub.Exists());
     EXPECT_TRUE(Exists(PathName(sub.GetPath() + CString(platform::PreferredSeparator(), 1))));
-    EXPECT_TRUE(Exists(PathName(dir.Join("DrvSet.ini"))));
-    EXPECT_FALSE(Exists(PathName(dir.Join("missing.ini"))));
+    EXPECT_TRUE(Exists(PathName(dir.CJoin("DrvSet.ini"))));
+    EXPECT_FALSE(Exists(PathName(dir.CJoin("missing.ini"))));
     EXPECT_FALSE(PathName().Exists());
 }
 
 TEST(PathNameTest, ListSubdirectoriesAndEntries) {
-    PathScratchDir dir;
+    ScratchDir dir;
     dir.MakeDir("b");
     dir.MakeDir("A");
     dir.MakeDir("x,y");
-    dir.Touch("file.ini");
-    dir.Touch("other.txt");
+    dir.Write("file.ini", "");
+    dir.Write("other.txt", "");
     CString list("stale");
-    ASSERT_TRUE(ListSubdirectories(PathName(dir.Path()), list));
+    ASSERT_TRUE(ListSubdirectories(PathName(dir.Path().c_str()), list));
     EXPECT_EQ(4, list.GetItemCount(","));  // the comma splits one name in two
     EXPECT_EQ(CString("A,b,x,y"), list);
-    ASSERT_TRUE(ListEntries(PathName(dir.Path()), 0, list));
+    ASSERT_TRUE(ListEntries(PathName(dir.Path().c_str()), 0, list));
     EXPECT_EQ(2, list.GetItemCount(","));
     EXPECT_EQ(CString("file.ini,other.txt"), list);
 }
 
 TEST(PathNameTest, ListingOfEmptyOrMissingDirectories) {
-    PathScratchDir dir;
+    ScratchDir dir;
     dir.MakeDir("empty");
-    dir.Touch("file");
+    dir.Write("file", "");
     CString list("stale");
-    EXPECT_TRUE(ListSubdirectories(PathName(dir.Join("empty")), list));
+    EXPECT_TRUE(ListSubdirectories(PathName(dir.CJoin("empty")), list));
     EXPECT_TRUE(list.IsEmpty());
     list = "stale";
-    EXPECT_FALSE(ListSubdirectories(PathName(dir.Join("file")), list));
+    EXPECT_FALSE(ListSubdirectories(PathName(dir.CJoin("file")), list));
     EXPECT_TRUE(list.IsEmpty());
-    EXPECT_FALSE(ListSubdirectories(PathName(dir.Join("missing")), list));
+    EXPECT_FALSE(ListSubdirectories(PathName(dir.CJoin("missing")), list));
     EXPECT_TRUE(list.IsEmpty());
 }

@@ -2,9 +2,10 @@
 
 #include "Platform.h"
 
+#include "ScratchDir.h"
+
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -22,38 +23,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// A fresh directory under the system's temporary directory, removed afterwards.
-class ScratchDir {
-public:
-    ScratchDir() {
-        static int counter = 0;
-        auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        do {
-            path_ = fs::temp_directory_path() /
-                    ("halvard_platform_" + std::to_string(stamp) + "_" + std::to_string(++counter));
-        } while (!fs::create_directory(path_));
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string Path() const { return path_.string(); }
-    std::string Join(const std::string& name) const {
-        return Path() + platform::PreferredSeparator() + name;
-    }
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(Join(name), std::ios::binary) << bytes;
-        return Join(name);
-    }
-    std::string MakeDir(const std::string& name) const {
-        fs::create_directory(Join(name));
-        return Join(name);
-    }
-
-private:
-    fs::path path_;
-};
 
 std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

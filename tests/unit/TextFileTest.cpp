@@ -3,12 +3,11 @@
 #include "TextFile.h"
 
 #include "PathName.h"
+#include "ScratchDir.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #ifndef _WIN32
@@ -18,34 +17,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-class TextScratchDir {
-public:
-    TextScratchDir() {
-        static int counter = 0;
-        auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        do {
-            path_ = fs::temp_directory_path() /
-                    ("halvard_text_" + std::to_string(stamp) + "_" + std::to_string(++counter));
-        } while (!fs::create_directory(path_));
-    }
-    ~TextScratchDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    CString Join(const char* name) const { return CString((path_ / name).string().c_str()); }
-    CString Write(const char* name, const std::string& bytes) const {
-        std::ofstream((path_ / name).string(), std::ios::binary) << bytes;
-        return Join(name);
-    }
-    std::string Read(const char* name) const {
-        std::ifstream in((path_ / name).string(), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
-private:
-    fs::path path_;
-};
 
 // Every line ReadLine gives until it returns false, each followed by "|".
 std::string ReadAll(const CString& name) {
@@ -63,9 +34,9 @@ std::string ReadAll(const CString& name) {
 }  // namespace
 
 TEST(TextFileTest, LastLineWithoutLineFeedEndsAtOnce) {
-    TextScratchDir dir;
+    ScratchDir dir;
     TextFile file;
-    ASSERT_TRUE(file.Open(dir.Write("ab", "a\nb"), "r"));
+    ASSERT_TRUE(file.Open(dir.CWrite("ab", "a\nb"), "r"));
     CString line;
     EXPECT_TRUE(file.ReadLine(line));
     EXPECT_EQ(CString("a\n"), line);
@@ -76,9 +47,9 @@ TEST(TextFileTest, LastLineWithoutLineFeedEndsAtOnce) {
 }
 
 TEST(TextFileTest, FinalLineFeedNeedsOneMoreRead) {
-    TextScratchDir dir;
+    ScratchDir dir;
     TextFile file;
-    ASSERT_TRUE(file.Open(PathName(dir.Write("a", "a\n")), "r"));
+    ASSERT_TRUE(file.Open(PathName(dir.CWrite("a", "a\n")), "r"));
     CString line;
     EXPECT_TRUE(file.ReadLine(line));
     EXPECT_EQ(CString("a\n"), line);
@@ -89,9 +60,9 @@ TEST(TextFileTest, FinalLineFeedNeedsOneMoreRead) {
 }
 
 TEST(TextFileTest, EmptyFileAndEmptyMode) {
-    TextScratchDir dir;
+    ScratchDir dir;
     TextFile file;
-    ASSERT_TRUE(file.Open(dir.Write("empty", ""), ""));  // an empty mode reads
+    ASSERT_TRUE(file.Open(dir.CWrite("empty", ""), ""));  // an empty mode reads
     CString line("stale");
     EXPECT_FALSE(file.ReadLine(line));
     EXPECT_TRUE(line.IsEmpty());
@@ -99,23 +70,23 @@ TEST(TextFileTest, EmptyFileAndEmptyMode) {
 }
 
 TEST(TextFileTest, ReadsCrLfNulAndCtrlZAsTextMode) {
-    TextScratchDir dir;
-    EXPECT_EQ("one\n|\n|t\rwo\n|", ReadAll(dir.Write("crlf", "one\r\n\r\nt\rwo\r\n")));
-    EXPECT_EQ("a\n|b|", ReadAll(dir.Write("ctrlz", "a\r\nb\x1A" "c\r\n")));
-    EXPECT_EQ("ab\n|", ReadAll(dir.Write("zero", std::string("a\0b\n\0", 6))));
-    EXPECT_EQ("", ReadAll(dir.Write("onlyz", "\x1A" "x\n")));
+    ScratchDir dir;
+    EXPECT_EQ("one\n|\n|t\rwo\n|", ReadAll(dir.CWrite("crlf", "one\r\n\r\nt\rwo\r\n")));
+    EXPECT_EQ("a\n|b|", ReadAll(dir.CWrite("ctrlz", "a\r\nb\x1A" "c\r\n")));
+    EXPECT_EQ("ab\n|", ReadAll(dir.CWrite("zero", std::string("a\0b\n\0", 6))));
+    EXPECT_EQ("", ReadAll(dir.CWrite("onlyz", "\x1A" "x\n")));
 }
 
 TEST(TextFileTest, ReadsVeryLongLinesWhole) {
-    TextScratchDir dir;
+    ScratchDir dir;
     std::string longLine(100000, 'q');
-    EXPECT_EQ(longLine + "\n|", ReadAll(dir.Write("long", longLine + "\r\n")));
+    EXPECT_EQ(longLine + "\n|", ReadAll(dir.CWrite("long", longLine + "\r\n")));
 }
 
 TEST(TextFileTest, WritesCrLf) {
-    TextScratchDir dir;
+    ScratchDir dir;
     TextFile file;
-    ASSERT_TRUE(file.Open(dir.Join("out.bat"), "w+"));
+    ASSERT_TRUE(file.Open(dir.CJoin("out.bat"), "w+"));
     EXPECT_TRUE(file.WriteLine("@echo off"));
     EXPECT_TRUE(file.WriteNewLine());
     EXPECT_TRUE(file.WriteLine(""));
@@ -137,20 +108,20 @@ TEST(TextFileTest, ClosedObjectRefusesEverything) {
 }
 
 TEST(TextFileTest, FailedOpensAndReopening) {
-    TextScratchDir dir;
+    ScratchDir dir;
     TextFile file;
-    EXPECT_FALSE(file.Open(dir.Join("missing"), "r"));
+    EXPECT_FALSE(file.Open(dir.CJoin("missing"), "r"));
     EXPECT_TRUE(file.IsEOF());
 
     // A second open closes the first file even when it fails itself.
-    ASSERT_TRUE(file.Open(dir.Join("first"), "w+"));
+    ASSERT_TRUE(file.Open(dir.CJoin("first"), "w+"));
     EXPECT_TRUE(file.WriteLine("kept"));
-    EXPECT_FALSE(file.Open(dir.Join("missing"), "r"));
+    EXPECT_FALSE(file.Open(dir.CJoin("missing"), "r"));
     EXPECT_EQ("kept\r\n", dir.Read("first"));
     EXPECT_FALSE(file.Close());
 
     // An empty name changes nothing: the open stream stays open.
-    ASSERT_TRUE(file.Open(dir.Join("first"), "r"));
+    ASSERT_TRUE(file.Open(dir.CJoin("first"), "r"));
     EXPECT_FALSE(file.Open(CString(""), "w+"));
     CString line;
     EXPECT_TRUE(file.ReadLine(line));
@@ -159,8 +130,8 @@ TEST(TextFileTest, FailedOpensAndReopening) {
 }
 
 TEST(TextFileTest, DirectoryReadsAsNoLines) {
-    TextScratchDir dir;
-    CString name = dir.Join("sub");
+    ScratchDir dir;
+    CString name = dir.CJoin("sub");
     fs::create_directory(name.GetCharString());
     TextFile file;
     if (file.Open(name, "r")) {
@@ -179,8 +150,8 @@ TEST(TextFileTest, PosixFullDeviceFailsOnClose) {
 }
 
 TEST(TextFileTest, PosixFifoDoesNotBlock) {
-    TextScratchDir dir;
-    CString fifo = dir.Join("pipe");
+    ScratchDir dir;
+    CString fifo = dir.CJoin("pipe");
     ASSERT_EQ(0, mkfifo(fifo.GetCharString(), 0600));
     TextFile file;
     if (file.Open(fifo, "r")) {
