@@ -4,7 +4,9 @@
 // and a value that cannot be written safely (a line break or a double quote in
 // it) stops the run before the file is touched.
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -18,6 +20,16 @@ namespace {
 const char* const kDdlPath = "QL_NOS_DDL_Path";
 
 using Variables = std::vector<std::pair<CString, CString>>;  // name, value as it stands
+
+// One text from its pieces, with one allocation: thousands of lines are built here.
+CString Compose(std::initializer_list<const char*> pieces) {
+    unsigned total = 0;
+    for (const char* piece : pieces) total += static_cast<unsigned>(std::strlen(piece));
+    CString text;
+    text.Reserve(total);
+    for (const char* piece : pieces) text += piece;
+    return text;
+}
 
 bool IsUnsafeForBatch(const CString& text) {
     return std::strpbrk(text.GetCharString(), "\r\n\"") != nullptr;
@@ -49,11 +61,15 @@ CString EscapeSetValue(const CString& value) {
 static CString RelativeDirectories(const CString& sets, const CString& root, bool& unsafe) {
     CString relative;
     for (CString path : sets.GetItems(",")) {
-        path.RemoveFirst(root);
+        if (path.StartsWith(root)) {
+            path = path.Mid(static_cast<int>(root.GetLength()), 0);
+        } else {
+            path.RemoveFirst(root);
+        }
         if (!path.IsEmpty() && platform::IsSeparator(path[0])) path = path.Mid(1, 0);
         CString directory = PathName(path).GetDirectory();
         unsafe = unsafe || IsUnsafeForBatch(directory);
-        relative.AddItem("\"" + directory + "\"", ";");
+        relative.AddItem(Compose({"\"", directory.GetCharString(), "\""}), ";");
     }
     return relative;
 }
@@ -67,9 +83,9 @@ int DriverSearchTool::WriteBatchFile(const CString& list) {
                            {"QL_NOS_Arch", osArch},
                            {"QL_NOS_DDL_Type", osVersionName}};
     std::vector<CString> sets = list.GetItems(",");
-    variables.emplace_back(CString(kDdlPath) + "_#", CString(static_cast<int>(sets.size())));
+    variables.emplace_back(Compose({kDdlPath, "_#"}), CString(static_cast<int>(sets.size())));
     for (std::size_t k = 1; k <= sets.size(); ++k) {
-        variables.emplace_back(CString(kDdlPath) + "_" + CString(static_cast<int>(k)),
+        variables.emplace_back(Compose({kDdlPath, "_", std::to_string(k).c_str()}),
                                PathName(PathName(sets[k - 1]).GetDirectory()).GetFullPath());
     }
     bool unsafe = IsUnsafeForBatch(batchPath.GetFileName());
@@ -100,9 +116,11 @@ int DriverSearchTool::WriteBatchFile(const CString& list) {
     written = file.WriteNewLine() && written;
     for (const auto& variable : variables) {
         variableName = variable.first;
-        PrintLine("\tSaving Environment Variable:%" + variableName + "%=" + variable.second);
-        written = file.WriteLine("SET " + variableName + "=" + EscapeSetValue(variable.second)) &&
-                  written;
+        const char* name = variableName.GetCharString();
+        PrintLine(Compose({"\tSaving Environment Variable:%", name, "%=",
+                           variable.second.GetCharString()}));
+        const CString value = EscapeSetValue(variable.second);
+        written = file.WriteLine(Compose({"SET ", name, "=", value.GetCharString()})) && written;
     }
     written = file.Close() && written;
     if (!written) {
@@ -114,9 +132,10 @@ int DriverSearchTool::WriteBatchFile(const CString& list) {
 
 CString DriverSearchTool::RemoveDuplicateItems(const CString& list) const {
     CString result;
-    std::unordered_set<std::string> seen;
-    for (const CString& item : list.GetItems(",")) {
-        if (seen.insert(item.GetCharString()).second) result.AddItem(item, ",");
+    const std::vector<CString> items = list.GetItems(",");
+    std::unordered_set<std::string_view> seen;
+    for (const CString& item : items) {
+        if (seen.emplace(item.GetCharString(), item.GetLength()).second) result.AddItem(item, ",");
     }
     return result;
 }

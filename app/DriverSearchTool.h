@@ -47,12 +47,12 @@ public:
 
     int Run(int argc, const char* const* argv);
 
-    // Run flow (run flow source)
+    // Run flow
     int ReportNotFound();
     void PrintLine(const CString& text) const;
     void PrintLine(const CString& text, int threshold) const;
 
-    // Command line, banner, usage (command-line source)
+    // Command line, banner, usage
     int HandleCommandLine(int argc, const char* const* argv);
     int ParseCommandLine(int argc, const char* const* argv, int& errorCode, CString& optionName,
                          CString& relatedNames);
@@ -78,7 +78,6 @@ public:
 
     // Report and latest choice
     void ReportDriverSets(const CString& list);
-    void PrintReportLine(const char* label, const std::string& value) const;
     CString FindLatestDriverSet(CString& list);
     double GetCreationTimestamp(const CString& date, const CString& time) const;
     int GetMonthIndex(const CString& month) const;
@@ -100,9 +99,10 @@ private:
     void FindFileInTree(const PathName& directory, const CString& fileName, CString& list,
                         bool keepContents);
     void WalkDirectory(const PathName& directory, const platform::FileId& id, TreeWalk& walk);
-    bool TakeHit(const PathName& directory, const CString& name, TreeWalk& walk);
+    bool TakeHit(const PathName& candidate, TreeWalk& walk);
     void RememberDriverSet(const CString& path, const std::string& contents);
     void ReadDriverSetInfo(const std::string& contents, DriverSetInfo& info) const;
+    void PrintReportLine(const char* label, const std::string& value) const;
 
     CString programName;
     CString version;

@@ -57,10 +57,8 @@ void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& 
     WalkDirectory(directory, id, walk);
 }
 
-// Records the file of that name in the directory, if there is one.
-bool DriverSearchTool::TakeHit(const PathName& directory, const CString& name, TreeWalk& walk) {
-    PathName candidate(directory);
-    candidate.Append(name);
+// Records the file at the candidate path, if there is one.
+bool DriverSearchTool::TakeHit(const PathName& candidate, TreeWalk& walk) {
     const char* path = candidate.Text().GetCharString();
     if (walk.keepContents) {
         std::string contents;
@@ -81,7 +79,7 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
         PrintLine("Skipping directory whose path is too long:" + directory.GetPath());
         return;
     }
-    if (TakeHit(directory, walk.fileName, walk)) return;
+    if (TakeHit(candidate, walk)) return;
 
     std::vector<platform::DirEntry> entries;
     platform::ListDirectory(directory.Text().GetCharString(), entries, id);
@@ -89,8 +87,10 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
     // A file system that tells case apart may hold the file under another case.
     for (const platform::DirEntry& entry : entries) {
         if (EqualsIgnoringAsciiCase(entry.name, walk.fileName) &&
-            walk.fileName != entry.name.c_str() && TakeHit(directory, entry.name.c_str(), walk)) {
-            return;
+            walk.fileName != entry.name.c_str()) {
+            PathName other(directory);
+            other.Append(entry.name.c_str());
+            if (TakeHit(other, walk)) return;
         }
     }
 

@@ -11,8 +11,9 @@ const char* const kBlanks = " \t\n";
 
 // Position of the last separator in text, or -1.
 int LastSeparator(const CString& text) {
+    const char* characters = text.GetCharString();
     for (int i = static_cast<int>(text.GetLength()) - 1; i >= 0; --i) {
-        if (platform::IsSeparator(text[static_cast<unsigned>(i)])) {
+        if (platform::IsSeparator(characters[i])) {
             return i;
         }
     }
