@@ -76,7 +76,10 @@ static CString RelativeDirectories(const CString& sets, const CString& root, boo
 
 int DriverSearchTool::WriteBatchFile(const CString& list) {
     if (!hasBatchPath || batchPath.IsEmpty()) batchPath = PathName("DrvSet.bat");
+    const CString typed = batchPath.GetPath();
     batchPath.MakeFullPath();
+    // Messages name the absolute path, or the path as typed when it has none.
+    const CString shown = batchPath.IsEmpty() ? typed : batchPath.GetPath();
 
     Variables variables = {{"QL_NOS_Type", osFamily},
                            {"QL_NOS_Arch_Type", osArchType},
@@ -95,13 +98,13 @@ int DriverSearchTool::WriteBatchFile(const CString& list) {
                                RelativeDirectories(*osMatches, driverPath.GetPath(), unsafe));
     }
     if (unsafe) {
-        PrintLine("Error writing file:  " + batchPath.GetPath());
+        PrintLine("Error writing file:  " + shown);
         return kBatchFileError;
     }
 
     TextFile file;
     if (!file.Open(batchPath, "w+")) {
-        PrintLine("Error opening file:  " + batchPath.GetPath());
+        PrintLine("Error opening file:  " + shown);
         return kBatchFileError;
     }
     PrintLine("Writing Batch File:" + batchPath.GetPath());
@@ -124,7 +127,7 @@ int DriverSearchTool::WriteBatchFile(const CString& list) {
     }
     written = file.Close() && written;
     if (!written) {
-        PrintLine("Error writing file:  " + batchPath.GetPath());
+        PrintLine("Error writing file:  " + shown);
         return kBatchFileError;
     }
     return kSuccessFound;

@@ -128,6 +128,8 @@ private:
     struct PathHash {
         std::size_t operator()(const CString& path) const;
     };
+    // The driver path itself could not be listed: the search saw nothing.
+    bool driverPathUnreadable_ = false;
     // Descriptor values by path text, filled as the tree walk reads each file.
     std::unordered_map<CString, DriverSetInfo, PathHash> driverSetInfo_;
 };

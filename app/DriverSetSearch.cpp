@@ -39,6 +39,8 @@ struct DriverSearchTool::TreeWalk {
     CString& list;
     bool keepContents;
     std::unordered_set<platform::FileId, FileIdHash> visited;
+    int depth = 0;
+    bool startUnreadable = false;  // the directory the walk started in could not be listed
 
     // False for a directory entered before; an unknown identity is always new.
     bool Enter(const platform::FileId& id) { return !id.valid || visited.insert(id).second; }
@@ -55,6 +57,7 @@ void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& 
     platform::FileId id = platform::GetFileId(directory.Text().GetCharString());
     walk.Enter(id);
     WalkDirectory(directory, id, walk);
+    if (keepContents) driverPathUnreadable_ = walk.startUnreadable;
 }
 
 // Records the file at the candidate path, if there is one.
@@ -82,7 +85,11 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
     if (TakeHit(candidate, walk)) return;
 
     std::vector<platform::DirEntry> entries;
-    platform::ListDirectory(directory.Text().GetCharString(), entries, id);
+    if (!platform::ListDirectory(directory.Text().GetCharString(), entries, id)) {
+        // Say so: a tree that cannot be read must not pass for one without sets.
+        PrintLine("Skipping directory that cannot be read:" + directory.GetPath());
+        walk.startUnreadable = walk.startUnreadable || walk.depth == 0;
+    }
 
     // A file system that tells case apart may hold the file under another case.
     for (const platform::DirEntry& entry : entries) {
@@ -105,7 +112,10 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
         }
         platform::FileId subdirectoryId =
             entry.id.valid ? entry.id : platform::GetFileId(subdirectory.Text().GetCharString());
-        if (walk.Enter(subdirectoryId)) WalkDirectory(subdirectory, subdirectoryId, walk);
+        if (!walk.Enter(subdirectoryId)) continue;
+        ++walk.depth;
+        WalkDirectory(subdirectory, subdirectoryId, walk);
+        --walk.depth;
     }
 }
 

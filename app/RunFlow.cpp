@@ -37,7 +37,10 @@ int DriverSearchTool::Run(int argc, const char* const* argv) {
     }
 
     allSets = std::make_unique<CString>();
-    if (FindAllDriverSets(driverPath, *allSets) == 0) return ReportNotFound();
+    if (FindAllDriverSets(driverPath, *allSets) == 0) {
+        // Nothing could be read there: an error, not a search that found nothing.
+        return driverPathUnreadable_ ? kDriverPathNotFound : ReportNotFound();
+    }
 
     osMatches = std::make_unique<CString>();
     int count = SearchWindowsVersionSets(osVersionIndex, *allSets, *osMatches);

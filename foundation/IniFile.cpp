@@ -183,18 +183,17 @@ bool IniFile::FindLine(const CString& section, const CString& key, CString& line
 void IniFile::GetValues(const char* text, unsigned long length, const CString& section,
                         const CString* keys, std::string* values, int count) {
     for (int i = 0; i < count; ++i) values[i].clear();
-    if (std::memchr(text, '\0', length) != nullptr) {
-        // NUL bytes vanish from lines as they are read: take the general way.
-        IniFile ini;
-        ini.LoadText(text, length);
-        for (int i = 0; i < count; ++i) {
-            values[i] = ini.GetValue(section, keys[i], "").GetCharString();
-        }
-        return;
-    }
-    const char* end = text + length;
     const char* position = text;
+    const char* end = text + length;
     if (length >= 3 && std::memcmp(text, kByteOrderMark, 3) == 0) position += 3;
+    std::string kept;
+    if (std::memchr(position, '\0', static_cast<size_t>(end - position)) != nullptr) {
+        // A NUL byte adds nothing to a line as it is read: drop them all first.
+        kept.assign(position, end);
+        kept.erase(std::remove(kept.begin(), kept.end(), '\0'), kept.end());
+        position = kept.data();
+        end = position + kept.size();
+    }
     auto nextLine = [&](Span& line) {
         if (position >= end) return false;
         const void* newline = std::memchr(position, '\n', static_cast<size_t>(end - position));
