@@ -25,17 +25,29 @@ enum ReturnCode {
     kGeneralError = 6
 };
 
-// The values of a DrvSet.ini that the tool uses, read once per file. Plain
-// strings: most values are short enough to need no allocation of their own.
-struct DriverSetInfo {
-    int windowsVersionIndex = 1;  // catalogue number of "Windows Version"
-    std::string windowsVersion;
-    std::string supportedSystems;
-    std::string kastrelVersion;
-    std::string quillonVersion;
-    std::string creationDate;
-    std::string creationTime;
-    std::string buildId;
+// The values of a DrvSet.ini that the tool uses, read once per file and kept
+// compactly: tens of thousands of them stay in memory for the whole run.
+class DriverSetInfo {
+public:
+    enum Field {
+        WindowsVersion,
+        SupportedSystems,
+        KastrelVersion,
+        QuillonVersion,
+        CreationDate,
+        CreationTime,
+        BuildId,
+        FieldCount
+    };
+
+    // values[i] is the value of field i (none holds a NUL byte).
+    void Assign(const std::string* values, int windowsVersionIndex);
+    const char* Get(Field field) const;  // the value; "" when the key is missing
+    int WindowsVersionIndex() const { return windowsVersionIndex_; }
+
+private:
+    std::string values_;  // the field values in field order, each ended by a NUL
+    int windowsVersionIndex_ = 1;
 };
 
 class DriverSearchTool {
@@ -102,7 +114,7 @@ private:
     bool TakeHit(const PathName& candidate, TreeWalk& walk);
     void RememberDriverSet(const CString& path, const std::string& contents);
     void ReadDriverSetInfo(const std::string& contents, DriverSetInfo& info) const;
-    void PrintReportLine(const char* label, const std::string& value) const;
+    void PrintReportLine(const char* label, const char* value) const;
 
     CString programName;
     CString version;

@@ -5,6 +5,7 @@
 // is there, and keeps the values the later stages need; a directory is listed
 // only when it holds no descriptor.
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <unordered_set>
@@ -142,7 +143,7 @@ int DriverSearchTool::SearchWindowsVersionSets(int number, const CString& sets, 
 int DriverSearchTool::FilterByWindowsVersion(int number, const CString& sets, CString& list) {
     int count = 0;
     for (const CString& set : sets.GetItems(",")) {
-        if (GetDriverSetInfo(set).windowsVersionIndex != number) continue;
+        if (GetDriverSetInfo(set).WindowsVersionIndex() != number) continue;
         list.AddItem(set, ",");
         ++count;
     }
@@ -162,9 +163,8 @@ int DriverSearchTool::FilterByMachineType(const CString& machineType, const CStr
     int count = 0;
     for (const CString& set : sets.GetItems(",")) {
         // A substring test; an empty machine type is never contained.
-        const std::string& supported = GetDriverSetInfo(set).supportedSystems;
-        if (machineType.IsEmpty() ||
-            supported.find(machineType.GetCharString()) == std::string::npos) {
+        const char* supported = GetDriverSetInfo(set).Get(DriverSetInfo::SupportedSystems);
+        if (machineType.IsEmpty() || std::strstr(supported, machineType.GetCharString()) == nullptr) {
             continue;
         }
         list.AddItem(set, ",");
@@ -173,19 +173,33 @@ int DriverSearchTool::FilterByMachineType(const CString& machineType, const CStr
     return count;
 }
 
+void DriverSetInfo::Assign(const std::string* values, int windowsVersionIndex) {
+    values_.clear();
+    for (int field = 0; field < FieldCount; ++field) {
+        values_ += values[field];
+        values_ += '\0';
+    }
+    values_.shrink_to_fit();
+    windowsVersionIndex_ = windowsVersionIndex;
+}
+
+const char* DriverSetInfo::Get(Field field) const {
+    if (values_.empty()) return "";
+    const char* value = values_.c_str();
+    for (int skipped = 0; skipped < field; ++skipped) value += std::strlen(value) + 1;
+    return value;
+}
+
 // Fills info from a descriptor's decoded contents: the keys of section "Main".
 void DriverSearchTool::ReadDriverSetInfo(const std::string& contents, DriverSetInfo& info) const {
     static const CString kSection = "Main";
-    static const CString kKeys[] = {"Windows Version", "Supported Systems", "Kastrel Version",
-                                    "Quillon Version", "Creation Date",     "Creation Time",
-                                    "BuildID"};
-    std::string* values[] = {&info.windowsVersion, &info.supportedSystems, &info.kastrelVersion,
-                             &info.quillonVersion, &info.creationDate,     &info.creationTime,
-                             &info.buildId};
-    std::string found[7];
-    IniFile::GetValues(contents.data(), contents.size(), kSection, kKeys, found, 7);
-    for (int i = 0; i < 7; ++i) *values[i] = std::move(found[i]);
-    info.windowsVersionIndex = GetWindowsVersionIndex(info.windowsVersion.c_str());
+    static const CString kKeys[DriverSetInfo::FieldCount] = {
+        "Windows Version", "Supported Systems", "Kastrel Version", "Quillon Version",
+        "Creation Date",   "Creation Time",     "BuildID"};
+    std::string values[DriverSetInfo::FieldCount];
+    IniFile::GetValues(contents.data(), contents.size(), kSection, kKeys, values,
+                       DriverSetInfo::FieldCount);
+    info.Assign(values, GetWindowsVersionIndex(values[DriverSetInfo::WindowsVersion].c_str()));
 }
 
 std::size_t DriverSearchTool::PathHash::operator()(const CString& path) const {

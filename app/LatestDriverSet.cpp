@@ -58,9 +58,9 @@ private:
 
 }  // namespace
 
-void DriverSearchTool::PrintReportLine(const char* label, const std::string& value) const {
+void DriverSearchTool::PrintReportLine(const char* label, const char* value) const {
     CString line = label;
-    line += value.c_str();
+    line += value;
     PrintLine(line);
 }
 
@@ -69,12 +69,14 @@ void DriverSearchTool::ReportDriverSets(const CString& list) {
     for (const CString& item : list.GetItems(",")) {
         const DriverSetInfo& info = GetDriverSetInfo(item);
         PrintLine("\nDriverSet:" + PathName(item).GetFullPath());
-        PrintReportLine(kWindowsVersionLabel, info.windowsVersion);
-        if (!info.kastrelVersion.empty()) PrintReportLine(kKastrelVersionLabel, info.kastrelVersion);
-        if (!info.quillonVersion.empty()) PrintReportLine(kQuillonVersionLabel, info.quillonVersion);
-        PrintReportLine(kCreationDateLabel, info.creationDate);
-        PrintReportLine(kCreationTimeLabel, info.creationTime);
-        PrintReportLine(kBuildIdLabel, info.buildId);
+        PrintReportLine(kWindowsVersionLabel, info.Get(DriverSetInfo::WindowsVersion));
+        const char* kastrel = info.Get(DriverSetInfo::KastrelVersion);
+        if (*kastrel != '\0') PrintReportLine(kKastrelVersionLabel, kastrel);
+        const char* quillon = info.Get(DriverSetInfo::QuillonVersion);
+        if (*quillon != '\0') PrintReportLine(kQuillonVersionLabel, quillon);
+        PrintReportLine(kCreationDateLabel, info.Get(DriverSetInfo::CreationDate));
+        PrintReportLine(kCreationTimeLabel, info.Get(DriverSetInfo::CreationTime));
+        PrintReportLine(kBuildIdLabel, info.Get(DriverSetInfo::BuildId));
     }
 }
 
@@ -114,8 +116,8 @@ CString DriverSearchTool::FindLatestDriverSet(CString& list) {
     timestamps.reserve(items.size());
     for (const CString& item : items) {
         const DriverSetInfo& info = GetDriverSetInfo(item);
-        timestamps.push_back(
-            GetCreationTimestamp(info.creationDate.c_str(), info.creationTime.c_str()));
+        timestamps.push_back(GetCreationTimestamp(info.Get(DriverSetInfo::CreationDate),
+                                                  info.Get(DriverSetInfo::CreationTime)));
     }
 
     OrderLatestFirst(items, timestamps);
