@@ -62,6 +62,8 @@ public:
     CString& operator+=(const char* text);
     CString& operator+=(const CString& other);
     CString& operator+=(char ch);
+    // Appends the first length characters of text (which holds no NUL among them).
+    void Append(const char* text, unsigned length);
 
     // Makes room for at least capacity characters, so that appends up to that
     // length need no further allocation. No effect while locked.
@@ -108,7 +110,6 @@ private:
     static CString Concatenate(const char* left, unsigned leftLength, const char* right,
                                unsigned rightLength);
     void Assign(const char* text, unsigned length);
-    void Append(const char* text, unsigned length);
 
     char* text_;
     unsigned length_;

@@ -117,7 +117,7 @@ CString PathName::GetFullPath() const {
     if (text_.IsEmpty() || !platform::FullPath(text_.GetCharString(), full)) {
         return CString();
     }
-    return CString(full.c_str());
+    return CString(full.data(), static_cast<unsigned>(full.size()));
 }
 
 const CString& PathName::MakeFullPath() {

@@ -201,19 +201,23 @@ bool FullPath(const char* path, std::string& out) {
     if (path == nullptr || *path == '\0') {
         return false;
     }
-    std::string text = SystemPath(path).c_str();
-    if (text[0] != '/') {
+    const SystemPath system(path);
+    std::string text;
+    if (system.c_str()[0] != '/') {
         const std::string& current = CurrentDirectory();
         if (current.empty()) {
             return false;
         }
-        text = current + "/" + text;
+        text.reserve(current.size() + 1 + std::strlen(system.c_str()));
+        text += current;
+        text += '/';
     }
-    std::string folded = NeedsFolding(text) ? FoldComponents(text) : std::move(text);
-    if (folded.size() + 1 > MaxPathLength()) {
+    text += system.c_str();
+    if (NeedsFolding(text)) text = FoldComponents(text);
+    if (text.size() + 1 > MaxPathLength()) {
         return false;
     }
-    out = folded;
+    out = std::move(text);
     return true;
 }
 
