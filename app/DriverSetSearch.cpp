@@ -174,12 +174,14 @@ int DriverSearchTool::FilterByMachineType(const CString& machineType, const CStr
 }
 
 void DriverSetInfo::Assign(const std::string* values, int windowsVersionIndex) {
+    std::size_t total = 0;
+    for (int field = 0; field < FieldCount; ++field) total += values[field].size() + 1;
     values_.clear();
+    values_.reserve(total);
     for (int field = 0; field < FieldCount; ++field) {
         values_ += values[field];
         values_ += '\0';
     }
-    values_.shrink_to_fit();
     windowsVersionIndex_ = windowsVersionIndex;
 }
 

@@ -38,6 +38,9 @@ bool EqualsNoCase(Span span, const CString& name) {
         return false;
     }
     const char* other = name.GetCharString();
+    if (std::memcmp(span.begin, other, length) == 0) {
+        return true;  // the usual case: written as named
+    }
     for (size_t i = 0; i < length; ++i) {
         if (FoldCase(span.begin[i]) != FoldCase(other[i])) {
             return false;
