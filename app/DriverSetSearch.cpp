@@ -164,7 +164,8 @@ int DriverSearchTool::FilterByMachineType(const CString& machineType, const CStr
     for (const CString& set : sets.GetItems(",")) {
         // A substring test; an empty machine type is never contained.
         const char* supported = GetDriverSetInfo(set).Get(DriverSetInfo::SupportedSystems);
-        if (machineType.IsEmpty() || std::strstr(supported, machineType.GetCharString()) == nullptr) {
+        if (machineType.IsEmpty() ||
+            std::strstr(supported, machineType.GetCharString()) == nullptr) {
             continue;
         }
         list.AddItem(set, ",");

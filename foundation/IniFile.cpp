@@ -51,7 +51,8 @@ bool EqualsNoCase(Span span, const CString& name) {
 
 // The name a section header carries: the text after "[" up to the first "]".
 Span SectionName(Span line) {
-    const char* end = static_cast<const char*>(std::memchr(line.begin + 1, ']', line.end - line.begin - 1));
+    const size_t length = static_cast<size_t>(line.end - line.begin - 1);
+    const char* end = static_cast<const char*>(std::memchr(line.begin + 1, ']', length));
     return Trimmed(line.begin + 1, end ? end : line.end);
 }
 
@@ -73,8 +74,10 @@ bool ScanSection(NextLine nextLine, const CString& section, OnKey onKey) {
         if (*line.begin == '[') {
             return false;  // only the first section of that name is searched
         }
-        const char* equals = static_cast<const char*>(std::memchr(line.begin, '=', line.end - line.begin));
-        if (equals != nullptr && onKey(Trimmed(line.begin, equals), Trimmed(equals + 1, line.end))) {
+        const size_t length = static_cast<size_t>(line.end - line.begin);
+        const char* equals = static_cast<const char*>(std::memchr(line.begin, '=', length));
+        if (equals != nullptr &&
+            onKey(Trimmed(line.begin, equals), Trimmed(equals + 1, line.end))) {
             return true;
         }
     }
@@ -170,7 +173,8 @@ bool IniFile::FindLine(const CString& section, const CString& key, CString& line
     auto nextLine = [&](Span& text) {
         if (node == nullptr) return false;
         current = node;
-        text = Span{node->text.GetCharString(), node->text.GetCharString() + node->text.GetLength()};
+        const char* begin = node->text.GetCharString();
+        text = Span{begin, begin + node->text.GetLength()};
         node = node->next;
         return true;
     };

@@ -38,21 +38,7 @@ fi
 [ ${#targets[@]} -eq 0 ] &&
     targets=(fuzz_ini_file fuzz_command_line fuzz_path_name fuzz_cstring_lists)
 
-install_missing() {
-    local missing=()
-    for package in "$@"; do
-        dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "fuzz: installing ${missing[*]}"
-    local sudo_cmd=""
-    [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-    if [ -z "${apt_updated:-}" ]; then
-        $sudo_cmd apt-get update -q
-        apt_updated=1
-    fi
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q "${missing[@]}"
-}
+install_missing() { scripts/apt-install.sh "$@"; }
 
 install_missing clang cmake ninja-build
 # libFuzzer ships in the compiler-rt package of clang's own major version.

@@ -29,18 +29,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-install_missing() {
-    local missing=()
-    for package in "$@"; do
-        dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "test-sanitizers: installing ${missing[*]}"
-    local sudo_cmd=""
-    [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-    $sudo_cmd apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q "${missing[@]}"
-}
+install_missing() { scripts/apt-install.sh "$@"; }
 
 packages=(cmake ninja-build python3 libgtest-dev)
 [ "$valgrind" -eq 1 ] && packages+=(valgrind g++)
