@@ -66,7 +66,7 @@ bool DriverSearchTool::TakeHit(const PathName& candidate, TreeWalk& walk) {
     const char* path = candidate.Text().GetCharString();
     if (walk.keepContents) {
         std::string contents;
-        if (platform::ReadTextFile(path, contents) != platform::ReadStatus::Read) return false;
+        if (platform::ReadFileBytes(path, contents) != platform::ReadStatus::Read) return false;
         RememberDriverSet(candidate.Text(), contents);
     } else if (!platform::Exists(path)) {
         return false;
@@ -193,14 +193,14 @@ const char* DriverSetInfo::Get(Field field) const {
     return value;
 }
 
-// Fills info from a descriptor's decoded contents: the keys of section "Main".
+// Fills info from a descriptor's bytes as stored: the keys of section "Main".
 void DriverSearchTool::ReadDriverSetInfo(const std::string& contents, DriverSetInfo& info) const {
     static const CString kSection = "Main";
     static const CString kKeys[DriverSetInfo::FieldCount] = {
         "Windows Version", "Supported Systems", "Kastrel Version", "Quillon Version",
         "Creation Date",   "Creation Time",     "BuildID"};
     std::string values[DriverSetInfo::FieldCount];
-    IniFile::GetValues(contents.data(), contents.size(), kSection, kKeys, values,
+    IniFile::GetValues(contents.data(), contents.size(), true, kSection, kKeys, values,
                        DriverSetInfo::FieldCount);
     info.Assign(values, GetWindowsVersionIndex(values[DriverSetInfo::WindowsVersion].c_str()));
 }
@@ -224,7 +224,7 @@ const DriverSetInfo& DriverSearchTool::GetDriverSetInfo(const CString& path) {
     // Not met by the walk (the path text differs from the one found): read it now.
     // A file that cannot be read gives empty values, as an empty file does.
     std::string contents;
-    platform::ReadTextFile(path.GetCharString(), contents);
+    platform::ReadFileBytes(path.GetCharString(), contents);
     DriverSetInfo& info = driverSetInfo_[path];
     ReadDriverSetInfo(contents, info);
     return info;

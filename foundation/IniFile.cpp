@@ -187,25 +187,44 @@ bool IniFile::FindLine(const CString& section, const CString& key, CString& line
     return found;
 }
 
-void IniFile::GetValues(const char* text, unsigned long length, const CString& section,
-                        const CString* keys, std::string* values, int count) {
+void IniFile::GetValues(const char* text, unsigned long length, bool decode,
+                        const CString& section, const CString* keys, std::string* values,
+                        int count) {
     for (int i = 0; i < count; ++i) values[i].clear();
     const char* position = text;
     const char* end = text + length;
-    if (length >= 3 && std::memcmp(text, kByteOrderMark, 3) == 0) position += 3;
     std::string kept;
+    if (decode) {
+        const void* ctrlZ = std::memchr(text, '\x1A', length);
+        if (ctrlZ != nullptr) end = static_cast<const char*>(ctrlZ);  // ends the file
+    }
+    bool markChecked = false;
     if (std::memchr(position, '\0', static_cast<size_t>(end - position)) != nullptr) {
-        // A NUL byte adds nothing to a line as it is read: drop them all first.
+        // A NUL byte adds nothing to a line as it is read: decode the text, drop a
+        // byte-order mark at its very start, then drop every NUL.
         kept.assign(position, end);
+        if (decode) platform::DecodeTextMode(kept);
+        if (kept.compare(0, 3, reinterpret_cast<const char*>(kByteOrderMark), 3) == 0) {
+            kept.erase(0, 3);
+        }
         kept.erase(std::remove(kept.begin(), kept.end(), '\0'), kept.end());
         position = kept.data();
         end = position + kept.size();
+        decode = false;
+        markChecked = true;
+    }
+    if (!markChecked && end - position >= 3 && std::memcmp(position, kByteOrderMark, 3) == 0) {
+        position += 3;  // a UTF-8 byte-order mark, as editors write it
     }
     auto nextLine = [&](Span& line) {
         if (position >= end) return false;
         const void* newline = std::memchr(position, '\n', static_cast<size_t>(end - position));
         const char* lineEnd = newline ? static_cast<const char*>(newline) + 1 : end;
-        line = Trimmed(position, lineEnd);
+        const char* textEnd = lineEnd;
+        if (decode && newline != nullptr && textEnd - position >= 2 && textEnd[-2] == '\r') {
+            textEnd -= 2;  // a CR directly before the LF is not read
+        }
+        line = Trimmed(position, textEnd);
         position = lineEnd;
         return true;
     };

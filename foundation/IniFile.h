@@ -26,11 +26,14 @@ public:
     bool FindLine(const CString& section, const CString& key, CString& line);
     CString GetValue(const CString& section, const CString& key, const CString& defaultValue);
 
-    // Looks up several keys of one section in a file's decoded contents in one
-    // pass, without building the line list: values[i] gets what GetValue(section,
-    // keys[i], "") would give after LoadText(text, length).
-    static void GetValues(const char* text, unsigned long length, const CString& section,
-                          const CString* keys, std::string* values, int count);
+    // Looks up several keys of one section in a file's contents in one pass,
+    // without building the line list: values[i] gets what GetValue(section,
+    // keys[i], "") would give after LoadText of the contents. With decode, text
+    // holds the file's bytes as stored and the text-mode reading (CR before LF
+    // dropped, Ctrl-Z ends the file) is applied on the way.
+    static void GetValues(const char* text, unsigned long length, bool decode,
+                          const CString& section, const CString* keys, std::string* values,
+                          int count);
 
 private:
     struct LineNode {

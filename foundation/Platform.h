@@ -65,9 +65,12 @@ FileId GetFileId(const char* path);
 // Result of reading a file that may or may not exist.
 enum class ReadStatus { Missing, Read };
 
-// Reads a whole file in text mode into content, with one open. Missing when no
-// entry of that name exists (as Exists would say). A directory, FIFO, device or
+// Reads a whole file's bytes as stored, with one open. Missing when no entry of
+// that name exists (as Exists would say). A directory, FIFO, device or
 // unreadable file that exists reads as empty content, without blocking.
+ReadStatus ReadFileBytes(const char* path, std::string& bytes);
+
+// ReadFileBytes, then the text-mode decoding below.
 ReadStatus ReadTextFile(const char* path, std::string& content);
 
 // Applies text-mode decoding to raw bytes: CR before LF dropped, Ctrl-Z ends.

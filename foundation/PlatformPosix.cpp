@@ -269,7 +269,7 @@ FileId GetFileId(const char* path) {
     return id;
 }
 
-ReadStatus ReadTextFile(const char* path, std::string& content) {
+ReadStatus ReadFileBytes(const char* path, std::string& content) {
     content.clear();
     if (path == nullptr || *path == '\0') {
         return ReadStatus::Missing;
@@ -286,7 +286,6 @@ ReadStatus ReadTextFile(const char* path, std::string& content) {
     struct stat info;
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
         ReadAll(fd, static_cast<size_t>(info.st_size), content);
-        DecodeTextMode(content);
     }
     close(fd);
     return ReadStatus::Read;

@@ -161,7 +161,7 @@ FileId GetFileId(const char* path) {
     return id;
 }
 
-ReadStatus ReadTextFile(const char* path, std::string& content) {
+ReadStatus ReadFileBytes(const char* path, std::string& content) {
     content.clear();
     if (path == nullptr || *path == '\0') {
         return ReadStatus::Missing;
@@ -176,7 +176,6 @@ ReadStatus ReadTextFile(const char* path, std::string& content) {
         while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
             content.append(buffer, count);
         }
-        DecodeTextMode(content);
     }
     std::fclose(file);
     return ReadStatus::Read;

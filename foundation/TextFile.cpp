@@ -48,6 +48,12 @@ public:
 
 platform::TextStream* platform::NewEmptyTextStream() { return new EmptyTextStream; }
 
+platform::ReadStatus platform::ReadTextFile(const char* path, std::string& content) {
+    ReadStatus status = ReadFileBytes(path, content);
+    DecodeTextMode(content);
+    return status;
+}
+
 TextFile::TextFile() : open_(false), atEnd_(true), stream_(nullptr) {}
 
 TextFile::~TextFile() {

@@ -165,28 +165,43 @@ TEST(IniFileTest, AddLineKeepsFileOrder) {
 
 // The one-pass lookup of several keys must answer as GetValue on the loaded text.
 TEST(IniFileTest, GetValuesMatchesGetValueOnRandomTexts) {
-    const char* const pieces[] = {"[Main]", "[ main ]", "[MAIN", "[Other]", "[", "; c=1",
+    const char* const pieces[] = {"[Main]", "[ main ]", "[MAIN", "[Other]", "[",     "; c=1",
                                   "Key=1",  " key = 2 ", "KEY=3=4", "Other=x", "#k=5", "=6",
-                                  "",       " \t",      "Key",     "\r",      "\xEF\xBB\xBF"};
+                                  "",       " \t",      "Key",     "\r",      "\x1A",  "\xEF\xBB\xBF"};
     const CString keys[] = {"Key", "Other", "#k", "", "Missing"};
     const CString sections[] = {"Main", "other", ""};
+    // A byte-order mark in a file that also holds NUL bytes.
+    const std::string marked("\xEF\xBB\xBF[Main]\r\nKey=1\0\r\n", 19);
+    std::string value[1];
+    IniFile::GetValues(marked.data(), marked.size(), true, "Main", keys, value, 1);
+    EXPECT_EQ("1", value[0]);
+
     std::mt19937 random(7);
-    for (int round = 0; round < 3000; ++round) {
-        std::string text;
+    for (int round = 0; round < 4000; ++round) {
+        std::string bytes;
         int lines = static_cast<int>(random() % 8);
-        if (random() % 20 == 0) text += '\0';  // before a byte-order mark, it is no mark
+        if (random() % 20 == 0) bytes += '\0';  // before a byte-order mark, it is no mark
         for (int i = 0; i < lines; ++i) {
-            text += pieces[random() % (sizeof pieces / sizeof pieces[0])];
-            if (random() % 5 != 0) text += '\n';
-            if (random() % 40 == 0) text += '\0';
+            bytes += pieces[random() % (sizeof pieces / sizeof pieces[0])];
+            if (random() % 3 == 0) bytes += '\r';
+            if (random() % 5 != 0) bytes += '\n';
+            if (random() % 40 == 0) bytes += '\0';
         }
+        // Looked up in the decoded text, and in the bytes as stored, decoded on the way.
+        std::string decoded = bytes;
+        platform::DecodeTextMode(decoded);
         IniFile loaded;
-        loaded.LoadText(text.data(), text.size());
+        loaded.LoadText(decoded.data(), decoded.size());
         for (const CString& section : sections) {
-            std::string values[5];
-            IniFile::GetValues(text.data(), text.size(), section, keys, values, 5);
+            std::string fromText[5];
+            std::string fromBytes[5];
+            IniFile::GetValues(decoded.data(), decoded.size(), false, section, keys, fromText, 5);
+            IniFile::GetValues(bytes.data(), bytes.size(), true, section, keys, fromBytes, 5);
             for (int k = 0; k < 5; ++k) {
-                ASSERT_EQ(loaded.GetValue(section, keys[k], ""), values[k].c_str())
+                const CString expected = loaded.GetValue(section, keys[k], "");
+                ASSERT_EQ(expected, fromText[k].c_str())
+                    << "round " << round << " section " << section << " key " << keys[k];
+                ASSERT_EQ(expected, fromBytes[k].c_str())
                     << "round " << round << " section " << section << " key " << keys[k];
             }
         }
