@@ -42,10 +42,13 @@ bool IsUnsafeForBatch(const CString& text) {
 }
 
 // A value for "SET NAME=value": cmd.exe would act on & | < > ^ outside quotes,
-// and batch files expand % everywhere.
+// and batch files expand % everywhere. Most values need nothing.
+bool NeedsEscaping(const CString& value) {
+    return std::strpbrk(value.GetCharString(), "%&|<>^") != nullptr;
+}
+
 CString EscapeSetValue(const CString& value) {
     const char* text = value.GetCharString();
-    if (std::strpbrk(text, "%&|<>^") == nullptr) return value;
     std::string escaped;
     bool quoted = false;
     for (const char* c = text; *c != '\0'; ++c) {
@@ -66,14 +69,16 @@ CString EscapeSetValue(const CString& value) {
 // each in double quotes, joined with ";".
 static CString RelativeDirectories(const CString& sets, const CString& root, bool& unsafe) {
     CString relative;
-    for (CString path : sets.GetItems(",")) {
+    for (CString& path : sets.GetItems(",")) {
+        const char* rest = path.GetCharString();
         if (path.StartsWith(root)) {
-            path = path.Mid(static_cast<int>(root.GetLength()), 0);
+            rest += root.GetLength();
         } else {
             path.RemoveFirst(root);
+            rest = path.GetCharString();
         }
-        if (!path.IsEmpty() && platform::IsSeparator(path[0])) path = path.Mid(1, 0);
-        CString directory = PathName(path).GetDirectory();
+        if (platform::IsSeparator(*rest)) ++rest;  // the one separator after the root
+        CString directory = PathName(rest).GetDirectory();
         unsafe = unsafe || IsUnsafeForBatch(directory);
         relative.AddItem(Compose({"\"", directory.GetCharString(), "\""}), ";");
     }
@@ -128,7 +133,9 @@ int DriverSearchTool::WriteBatchFile(const CString& list) {
         const char* name = variableName.GetCharString();
         PrintLine(Compose({"\tSaving Environment Variable:%", name, "%=",
                            variable.second.GetCharString()}));
-        const CString value = EscapeSetValue(variable.second);
+        const bool escape = NeedsEscaping(variable.second);
+        const CString escaped = escape ? EscapeSetValue(variable.second) : CString();
+        const CString& value = escape ? escaped : variable.second;
         written = file.WriteLine(Compose({"SET ", name, "=", value.GetCharString()})) && written;
     }
     written = file.Close() && written;
