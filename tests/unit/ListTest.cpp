@@ -6,6 +6,7 @@
 // whole list and counts overlapping delimiter matches; the sort is the
 // insertion sort through GetItem and InsertItem) over thousands of random lists.
 #include "CString.h"
+#include "reference_model.h"
 
 #include <gtest/gtest.h>
 
@@ -25,125 +26,9 @@ CString ListWithEmptyItem() {
 
 // ---- The literal model ----
 
-namespace literal {
-
-struct List {
-    std::string text;
-    bool emptyItem = false;
-};
-
-// Assignment of a text; a text that is not empty never keeps the empty-item
-// flag (the flag stands for an empty text holding one empty item).
-void Assign(List& list, const std::string& text) {
-    list.text = text;
-    list.emptyItem = false;
-}
-
-int FindNth(const std::string& text, const std::string& sub, unsigned n) {
-    if (text.empty() || sub.empty()) return -1;
-    unsigned count = 0;
-    int last = -1;
-    for (const char* hit = std::strstr(text.c_str(), sub.c_str()); hit != nullptr;
-         hit = std::strstr(hit + 1, sub.c_str())) {
-        ++count;
-        last = static_cast<int>(hit - text.c_str());
-        if (n != 0 && count == n) break;
-    }
-    if (n != 0) return count == n ? last : -1;
-    return last;
-}
-
-int CountOccurrences(const std::string& text, const std::string& sub) {
-    if (text.empty() || sub.empty()) return 0;
-    int count = 0;
-    for (const char* hit = std::strstr(text.c_str(), sub.c_str()); hit != nullptr;
-         hit = std::strstr(hit + sub.size(), sub.c_str())) {
-        ++count;
-    }
-    return count;
-}
-
-std::string Trim(std::string text) {
-    const std::string blanks = " \t\n";
-    while (!text.empty() && blanks.find(text.front()) != std::string::npos) text.erase(0, 1);
-    while (!text.empty() && blanks.find(text.back()) != std::string::npos) text.pop_back();
-    return text;
-}
-
-int GetItemCount(const List& list, const std::string& delimiter) {
-    if (list.emptyItem) return 1;
-    if (list.text.empty() || delimiter.empty()) return 0;
-    return CountOccurrences(list.text, delimiter) + 1;
-}
-
-std::string UpToDelimiter(const std::string& text, const std::string& delimiter) {
-    const char* hit = std::strstr(text.c_str(), delimiter.c_str());
-    return hit == nullptr ? text : text.substr(0, static_cast<size_t>(hit - text.c_str()));
-}
-
-std::string GetItem(const List& list, int index, const std::string& delimiter) {
-    if (delimiter.empty()) return "";
-    const std::string copy = Trim(list.text);
-    if (copy.empty()) return "";
-    if (index == 0) return UpToDelimiter(copy, delimiter);
-    const int position = FindNth(copy, delimiter, index > 0 ? static_cast<unsigned>(index) : 0);
-    if (position < 0) return "";
-    return UpToDelimiter(copy.substr(position + delimiter.size()), delimiter);
-}
-
-void AddItem(List& list, const std::string& item, const std::string& delimiter) {
-    const bool wasFlagged = list.emptyItem;
-    if (!list.text.empty() || wasFlagged) list.text += delimiter;
-    if (wasFlagged) {
-        list.emptyItem = false;
-    } else if (list.text.empty() && item.empty()) {
-        list.emptyItem = true;
-    }
-    list.text += item;
-}
-
-int InsertItem(List& list, const std::string& item, const std::string& before,
-               const std::string& delimiter) {
-    List rebuilt;
-    int position = -1;
-    const int count = GetItemCount(list, delimiter);
-    for (int i = 0; i < count; ++i) {
-        const std::string x = GetItem(list, i, delimiter);
-        if (position == -1 && (x == before || before.empty())) {
-            AddItem(rebuilt, item, delimiter);
-            position = i;
-        }
-        AddItem(rebuilt, x, delimiter);
-    }
-    if (position == -1) {
-        AddItem(rebuilt, item, delimiter);
-        position = count;
-    }
-    Assign(list, rebuilt.text);
-    return position;
-}
-
-void SortItems(List& list, const std::string& delimiter) {
-    const List copy{list.text, false};
-    List sorted;
-    const int count = GetItemCount(copy, delimiter);
-    for (int i = 0; i < count; ++i) {
-        const std::string x = GetItem(copy, i, delimiter);
-        bool inserted = false;
-        for (int j = 0; j < GetItemCount(sorted, delimiter); ++j) {
-            const std::string y = GetItem(sorted, j, delimiter);
-            if (std::strcmp(x.c_str(), y.c_str()) < 0) {
-                InsertItem(sorted, x, y, delimiter);
-                inserted = true;
-                break;
-            }
-        }
-        if (!inserted) AddItem(sorted, x, delimiter);
-    }
-    if (!sorted.text.empty()) Assign(list, sorted.text);
-}
-
-}  // namespace literal
+// The list rules written out plainly (every item read trims a copy of the whole
+// list; the sort goes through GetItem and InsertItem), shared with the fuzzers.
+namespace literal = ref;
 
 // ---- Random lists ----
 
