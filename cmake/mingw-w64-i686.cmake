@@ -1,17 +1,8 @@
 # Cross build for 32-bit Windows with MinGW-w64 (32-bit WinPE runs only 32-bit programs);
 # tests run under Wine, which needs Debian's wine32 (i386) for this build.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TOOLCHAIN_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
 # A 64-bit time_t, as on x86_64 and in MSVC since 2005: mingw-w64 otherwise gives i686 a
 # 32-bit time_t, and mktime would fail for every creation date after 19 January 2038.
 set(CMAKE_C_FLAGS_INIT "-D__MINGW_USE_VC2005_COMPAT")

@@ -267,8 +267,11 @@ TEST(ListTextOperations, CountTrimRemoveReplace) {
 
 // ---- Differential checks against the literal model ----
 
-TEST(ListDifferential, ReadsMatchTheLiteralRules) {
-    RandomLists random(1);
+// Calls check(random, delimiter, separator, model, list) for 1,500 random lists of each
+// delimiter, the model and the CString holding the same list.
+template <typename Check>
+void ForEachRandomList(unsigned seed, Check check) {
+    RandomLists random(seed);
     for (const char* delimiterText : kDelimiters) {
         const std::string delimiter = delimiterText;
         const CString separator(delimiterText);
@@ -276,68 +279,61 @@ TEST(ListDifferential, ReadsMatchTheLiteralRules) {
             literal::List model;
             CString list;
             random.MakeList(delimiter, model, list);
-            const std::string context = "[" + model.text + "] by [" + delimiter + "]";
-            ExpectSameList(model, list, context);
-            const int count = literal::GetItemCount(model, delimiter);
-            ASSERT_EQ(count, list.GetItemCount(separator)) << context;
-            const std::vector<CString> items = list.GetItems(separator);
-            ASSERT_EQ(static_cast<size_t>(count), items.size()) << context;
-            for (int i = -2; i <= count + 1; ++i) {
-                const std::string expected = literal::GetItem(model, i, delimiter);
-                EXPECT_EQ(expected, Text(list.GetItem(i, separator))) << context << " #" << i;
-                if (i >= 0 && i < count) {
-                    EXPECT_EQ(expected, Text(items[i])) << context << " #" << i;
-                }
-            }
+            check(random, delimiter, separator, model, list);
         }
     }
+}
+
+TEST(ListDifferential, ReadsMatchTheLiteralRules) {
+    ForEachRandomList(1, [](RandomLists&, const std::string& delimiter, const CString& separator,
+                            literal::List& model, CString& list) {
+        const std::string context = "[" + model.text + "] by [" + delimiter + "]";
+        ExpectSameList(model, list, context);
+        const int count = literal::GetItemCount(model, delimiter);
+        ASSERT_EQ(count, list.GetItemCount(separator)) << context;
+        const std::vector<CString> items = list.GetItems(separator);
+        ASSERT_EQ(static_cast<size_t>(count), items.size()) << context;
+        for (int i = -2; i <= count + 1; ++i) {
+            const std::string expected = literal::GetItem(model, i, delimiter);
+            EXPECT_EQ(expected, Text(list.GetItem(i, separator))) << context << " #" << i;
+            if (i >= 0 && i < count) {
+                EXPECT_EQ(expected, Text(items[i])) << context << " #" << i;
+            }
+        }
+    });
 }
 
 TEST(ListDifferential, InsertAndAddMatchTheLiteralRules) {
-    RandomLists random(2);
-    for (const char* delimiterText : kDelimiters) {
-        const std::string delimiter = delimiterText;
-        const CString separator(delimiterText);
-        for (int round = 0; round < 1500; ++round) {
-            literal::List model;
-            CString list;
-            random.MakeList(delimiter, model, list);
-            const int count = literal::GetItemCount(model, delimiter);
-            std::string before = random.Item(false);
-            if (count > 0 && random.Next(2) == 0) {
-                before = literal::GetItem(model, static_cast<int>(random.Next(count)), delimiter);
-            }
-            const std::string item = random.Item(false);
-            const std::string context = "[" + model.text + "] insert [" + item + "] before [" +
-                                        before + "] by [" + delimiter + "]";
-            const int expected = literal::InsertItem(model, item, before, delimiter);
-            EXPECT_EQ(expected, list.InsertItem(CString(item.c_str()), CString(before.c_str()),
-                                                separator))
-                << context;
-            ExpectSameList(model, list, context);
-            const std::string added = random.Item(false);
-            literal::AddItem(model, added, delimiter);
-            list.AddItem(CString(added.c_str()), separator);
-            ExpectSameList(model, list, context + " add [" + added + "]");
+    ForEachRandomList(2, [](RandomLists& random, const std::string& delimiter,
+                            const CString& separator, literal::List& model, CString& list) {
+        const int count = literal::GetItemCount(model, delimiter);
+        std::string before = random.Item(false);
+        if (count > 0 && random.Next(2) == 0) {
+            before = literal::GetItem(model, static_cast<int>(random.Next(count)), delimiter);
         }
-    }
+        const std::string item = random.Item(false);
+        const std::string context = "[" + model.text + "] insert [" + item + "] before [" +
+                                    before + "] by [" + delimiter + "]";
+        const int expected = literal::InsertItem(model, item, before, delimiter);
+        EXPECT_EQ(expected, list.InsertItem(CString(item.c_str()), CString(before.c_str()),
+                                            separator))
+            << context;
+        ExpectSameList(model, list, context);
+        const std::string added = random.Item(false);
+        literal::AddItem(model, added, delimiter);
+        list.AddItem(CString(added.c_str()), separator);
+        ExpectSameList(model, list, context + " add [" + added + "]");
+    });
 }
 
 TEST(ListDifferential, SortMatchesTheInsertionSort) {
-    RandomLists random(3);
-    for (const char* delimiterText : kDelimiters) {
-        const std::string delimiter = delimiterText;
-        const CString separator(delimiterText);
-        for (int round = 0; round < 1500; ++round) {
-            literal::List model;
-            CString list;
-            random.MakeList(delimiter, model, list);
-            const std::string context = "[" + model.text + "] by [" + delimiter + "]";
-            literal::SortItems(model, delimiter);
-            list.SortItems(separator);
-            ExpectSameList(model, list, context);
-        }
-    }
+    ForEachRandomList(3, [](RandomLists&, const std::string& delimiter, const CString& separator,
+                            literal::List& model, CString& list) {
+        const std::string context = "[" + model.text + "] by [" + delimiter + "]";
+        literal::SortItems(model, delimiter);
+        list.SortItems(separator);
+        ExpectSameList(model, list, context);
+    });
 }
 
 TEST(ListDifferential, SetItemsEqualsAddingEachItem) {
