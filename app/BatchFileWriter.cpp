@@ -148,10 +148,11 @@ int DriverSearchTool::WriteBatchFile(const CString& list) {
 
 CString DriverSearchTool::RemoveDuplicateItems(const CString& list) const {
     CString result;
-    const std::vector<CString> items = list.GetItems(",");
+    const std::vector<std::string_view> items = list.GetItemViews(",");
     std::unordered_set<std::string_view> seen;
-    for (const CString& item : items) {
-        if (seen.emplace(item.GetCharString(), item.GetLength()).second) result.AddItem(item, ",");
+    seen.reserve(items.size());
+    for (std::string_view item : items) {
+        if (seen.insert(item).second) result.AddItem(item, ",");
     }
     return result;
 }

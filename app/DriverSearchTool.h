@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "CString.h"
@@ -25,8 +25,8 @@ enum ReturnCode {
     kGeneralError = 6
 };
 
-// The values of a DrvSet.ini that the tool uses, read once per file and kept
-// compactly: tens of thousands of them stay in memory for the whole run.
+// The values of a DrvSet.ini that the tool uses, read once per file: a light
+// view of the values a DriverSetStore keeps for the whole run.
 class DriverSetInfo {
 public:
     enum Field {
@@ -40,14 +40,48 @@ public:
         FieldCount
     };
 
-    // values[i] is the value of field i (none holds a NUL byte).
-    void Assign(const std::string* values, int windowsVersionIndex);
+    DriverSetInfo() = default;
+    // values: the field values in field order, each ended by a NUL.
+    DriverSetInfo(const char* values, int windowsVersionIndex)
+        : values_(values), windowsVersionIndex_(windowsVersionIndex) {}
     const char* Get(Field field) const;  // the value; "" when the key is missing
     int WindowsVersionIndex() const { return windowsVersionIndex_; }
 
 private:
-    std::string values_;  // the field values in field order, each ended by a NUL
+    const char* values_ = nullptr;
     int windowsVersionIndex_ = 1;
+};
+
+// The descriptor values of every set read in a run, by path text. Tens of
+// thousands of sets stay in memory for the whole run, so paths and values go
+// into large blocks and an open-addressing index of their hashes finds them:
+// a handful of allocations in all, and few cache misses per lookup.
+class DriverSetStore {
+public:
+    DriverSetStore();
+    // The values stored for the path, or null.
+    const DriverSetInfo* Find(std::string_view path) const;
+    // Stores the values (FieldCount of them, none holding a NUL) for the path,
+    // replacing any stored before.
+    void Add(std::string_view path, const std::string* values, int windowsVersionIndex);
+
+private:
+    struct Record {
+        uint64_t hash;
+        const char* path;
+        std::size_t length;
+        DriverSetInfo info;
+    };
+    static uint64_t Hash(std::string_view path);
+    std::size_t SlotOf(std::string_view path, uint64_t hash) const;
+    char* Keep(std::size_t length);
+    void Rebuild(std::size_t slotCount);
+
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* blockFree_ = nullptr;
+    std::size_t blockLeft_ = 0;
+    std::vector<Record> records_;
+    std::vector<uint32_t> slots_;  // record index + 1; 0 for an empty slot
 };
 
 class DriverSearchTool {
@@ -63,6 +97,7 @@ public:
     int ReportNotFound();
     void PrintLine(const CString& text) const;
     void PrintLine(const CString& text, int threshold) const;
+    void PrintLine(std::string_view first, std::string_view second) const;  // first + second
 
     // Command line, banner, usage
     int HandleCommandLine(int argc, const char* const* argv);
@@ -96,7 +131,8 @@ public:
     int ReportDriverSetFound(const CString& path);
     // Reorders items (and their timestamps) latest first, as a selection sort
     // that keeps the earliest position among equal timestamps does.
-    static void OrderLatestFirst(std::vector<CString>& items, std::vector<double>& timestamps);
+    template <typename Item>  // CString or std::string_view
+    static void OrderLatestFirst(std::vector<Item>& items, std::vector<double>& timestamps);
 
     // Batch file
     int WriteBatchFile(const CString& list);
@@ -104,7 +140,7 @@ public:
 
     // The descriptor values of a DrvSet.ini path: read from disk the first time,
     // from memory after that.
-    const DriverSetInfo& GetDriverSetInfo(const CString& path);
+    DriverSetInfo GetDriverSetInfo(std::string_view path);
 
 private:
     struct TreeWalk;
@@ -112,8 +148,7 @@ private:
                         bool keepContents);
     void WalkDirectory(const PathName& directory, const platform::FileId& id, TreeWalk& walk);
     bool TakeHit(const PathName& candidate, TreeWalk& walk);
-    void RememberDriverSet(const CString& path, const std::string& contents);
-    void ReadDriverSetInfo(const std::string& contents, DriverSetInfo& info) const;
+    void RememberDriverSet(std::string_view path, const std::string& contents);
     void PrintReportLine(const char* label, const char* value) const;
 
     CString programName;
@@ -137,11 +172,10 @@ private:
     std::unique_ptr<CString> machineTypeMatches;
     std::unique_ptr<CString> osMatches;
 
-    struct PathHash {
-        std::size_t operator()(const CString& path) const;
-    };
     // The driver path itself could not be listed: the search saw nothing.
     bool driverPathUnreadable_ = false;
     // Descriptor values by path text, filled as the tree walk reads each file.
-    std::unordered_map<CString, DriverSetInfo, PathHash> driverSetInfo_;
+    DriverSetStore driverSets_;
+    // The values of the descriptor read last; their buffers serve every descriptor.
+    std::string valueBuffers_[DriverSetInfo::FieldCount];
 };

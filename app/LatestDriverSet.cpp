@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <ctime>
 #include <limits>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -59,16 +61,18 @@ private:
 }  // namespace
 
 void DriverSearchTool::PrintReportLine(const char* label, const char* value) const {
-    CString line = label;
-    line += value;
-    PrintLine(line);
+    PrintLine(label, value);
 }
 
 void DriverSearchTool::ReportDriverSets(const CString& list) {
     PrintLine("\nAll matching DrvSet.ini files...");
-    for (const CString& item : list.GetItems(",")) {
-        const DriverSetInfo& info = GetDriverSetInfo(item);
-        PrintLine("\nDriverSet:" + PathName(item).GetFullPath());
+    std::string path;
+    std::string fullPath;
+    for (std::string_view item : list.GetItemViews(",")) {
+        const DriverSetInfo info = GetDriverSetInfo(item);
+        path.assign(item);
+        if (path.empty() || !platform::FullPath(path.c_str(), fullPath)) fullPath.clear();
+        PrintLine("\nDriverSet:", fullPath);
         PrintReportLine(kWindowsVersionLabel, info.Get(DriverSetInfo::WindowsVersion));
         const char* kastrel = info.Get(DriverSetInfo::KastrelVersion);
         if (*kastrel != '\0') PrintReportLine(kKastrelVersionLabel, kastrel);
@@ -109,23 +113,25 @@ double DriverSearchTool::GetCreationTimestamp(const CString& date, const CString
 // earliest of equal timestamps would, reading each set's timestamp once.
 CString DriverSearchTool::FindLatestDriverSet(CString& list) {
     PrintLine("\nSearching for latest Driver Set...");
-    std::vector<CString> items = list.GetItems(",");
+    const CString original(list);  // the items below are views of this text
+    std::vector<std::string_view> items = original.GetItemViews(",");
     if (items.empty()) return CString();
 
     std::vector<double> timestamps;
     timestamps.reserve(items.size());
-    for (const CString& item : items) {
-        const DriverSetInfo& info = GetDriverSetInfo(item);
+    for (std::string_view item : items) {
+        const DriverSetInfo info = GetDriverSetInfo(item);
         timestamps.push_back(GetCreationTimestamp(info.Get(DriverSetInfo::CreationDate),
                                                   info.Get(DriverSetInfo::CreationTime)));
     }
 
     OrderLatestFirst(items, timestamps);
     list.SetItems(items, ",");
-    return items[0];
+    return CString(items[0].data(), static_cast<unsigned>(items[0].size()));
 }
 
-void DriverSearchTool::OrderLatestFirst(std::vector<CString>& items,
+template <typename Item>
+void DriverSearchTool::OrderLatestFirst(std::vector<Item>& items,
                                         std::vector<double>& timestamps) {
     LatestTree tree(timestamps);
     for (std::size_t position = 0; position < items.size(); ++position) {
@@ -136,6 +142,10 @@ void DriverSearchTool::OrderLatestFirst(std::vector<CString>& items,
         tree.Exclude(position);
     }
 }
+
+template void DriverSearchTool::OrderLatestFirst(std::vector<CString>&, std::vector<double>&);
+template void DriverSearchTool::OrderLatestFirst(std::vector<std::string_view>&,
+                                                 std::vector<double>&);
 
 int DriverSearchTool::ReportDriverSetFound(const CString& path) {
     if (path.IsEmpty()) return kGeneralError;

@@ -25,6 +25,10 @@ void DriverSearchTool::PrintLine(const CString& text, int threshold) const {
     if (outputLevel >= threshold) WriteConsoleLine(text);
 }
 
+void DriverSearchTool::PrintLine(std::string_view first, std::string_view second) const {
+    if (outputLevel >= 3) WriteConsoleLine(first, second);
+}
+
 int DriverSearchTool::Run(int argc, const char* const* argv) {
     PrintLine("\nHalvard Started...");
     int result = HandleCommandLine(argc, argv);

@@ -674,21 +674,27 @@ std::ostream& operator<<(std::ostream& stream, const CString& text) {
 // ---- Delimited lists ----
 
 void CString::AddItem(const CString& item, const CString& delimiter) {
+    AddItem(item.View(), delimiter);
+}
+
+void CString::AddItem(std::string_view item, const CString& delimiter) {
     if (IsLocked()) return;
-    if (&item == this || &delimiter == this) {
-        const CString itemCopy(item);
+    const bool itemInside = item.data() >= text_ && item.data() < text_ + length_ + 1;
+    if (itemInside || &delimiter == this) {
+        // Appending the delimiter may move this text: work on copies.
+        const std::string itemCopy(item);
         const CString delimiterCopy(delimiter);
-        AddItem(itemCopy, delimiterCopy);
+        AddItem(std::string_view(itemCopy), delimiterCopy);
         return;
     }
     const bool wasFlagged = emptyItem_;
     if (length_ > 0 || wasFlagged) *this += delimiter;
     if (wasFlagged) {
         emptyItem_ = false;
-    } else if (length_ == 0 && item.IsEmpty()) {
+    } else if (length_ == 0 && item.empty()) {
         emptyItem_ = true;
     }
-    *this += item;
+    Append(item.data(), static_cast<unsigned>(item.size()));
 }
 
 int CString::GetItemCount(const CString& delimiter) const {
@@ -731,25 +737,35 @@ CString CString::GetItem(int index, const CString& delimiter) const {
     return item;
 }
 
-std::vector<CString> CString::GetItems(const CString& delimiter) const {
+std::vector<std::string_view> CString::GetItemViews(const CString& delimiter) const {
     const int count = GetItemCount(delimiter);
-    std::vector<CString> items(static_cast<size_t>(std::max(count, 0)));
+    std::vector<std::string_view> items(static_cast<size_t>(std::max(count, 0)));
     const Span list = TrimListBlanks(ViewOf(*this));
     const Span separator = ViewOf(delimiter);
     if (items.empty() || separator.size == 0 || list.size == 0) return items;
 
     std::vector<unsigned> matches;
+    matches.reserve(items.size());
     MatchScanner scanner(list, separator, true);
     unsigned position = 0;
     while (scanner.Next(position)) matches.push_back(position);
 
-    items[0].Assign(list.data, matches.empty() ? list.size : matches[0]);
+    items[0] = std::string_view(list.data, matches.empty() ? list.size : matches[0]);
     size_t next = 0;  // first match at or after the start of the current item
     for (size_t k = 1; k < items.size() && k <= matches.size(); ++k) {
         const unsigned start = matches[k - 1] + separator.size;
         while (next < matches.size() && matches[next] < start) ++next;
         const unsigned end = next < matches.size() ? matches[next] : list.size;
-        items[k].Assign(list.data + start, end - start);
+        items[k] = std::string_view(list.data + start, end - start);
+    }
+    return items;
+}
+
+std::vector<CString> CString::GetItems(const CString& delimiter) const {
+    const std::vector<std::string_view> views = GetItemViews(delimiter);
+    std::vector<CString> items(views.size());
+    for (size_t k = 0; k < views.size(); ++k) {
+        items[k].Assign(views[k].data(), static_cast<unsigned>(views[k].size()));
     }
     return items;
 }
@@ -807,12 +823,32 @@ void CString::SortItems(const CString& delimiter) {
 }
 
 void CString::SetItems(const std::vector<CString>& items, const CString& delimiter) {
+    std::vector<std::string_view> views;
+    views.reserve(items.size());
+    for (const CString& item : items) views.push_back(item.View());
+    SetItems(views, delimiter);
+}
+
+// AddItem of each item to an empty list joins them with the delimiter; the
+// empty-item flag stays set only for a list of one empty item.
+void CString::SetItems(const std::vector<std::string_view>& items, const CString& delimiter) {
     if (IsLocked()) return;
+    const Span separator = ViewOf(delimiter);
+    size_t total = 0;
+    for (std::string_view item : items) total += item.size() + separator.size;
     CString list;
-    for (const CString& item : items) list.AddItem(item, delimiter);
-    const bool flagged = list.emptyItem_;
+    list.Reserve(static_cast<unsigned>(total));
+    for (size_t k = 0; k < items.size(); ++k) {
+        if (k > 0) list.Append(separator.data, separator.size);
+        list.Append(items[k].data(), static_cast<unsigned>(items[k].size()));
+    }
     *this = std::move(list);
-    emptyItem_ = flagged;
+    emptyItem_ = items.size() == 1 && items[0].empty();
+}
+
+std::string_view CString::View() const {
+    const Span view = ViewOf(*this);
+    return std::string_view(view.data, view.size);
 }
 
 int CString::CountOccurrences(const CString& text) const {

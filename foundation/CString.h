@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <string_view>
 #include <vector>
 
 class CString {
@@ -36,6 +37,7 @@ public:
     char GetAt(unsigned index) const;
     char operator[](unsigned index) const { return GetAt(index); }
     const char* GetCharString() const { return text_; }
+    std::string_view View() const;  // the text as it stands, without a copy
     int32_t ToInt() const;   // atoi semantics, 32-bit on every platform; 0 while locked
     int32_t ToLong() const;  // atol semantics, 32-bit on every platform; 0 while locked
 
@@ -85,6 +87,8 @@ public:
 
     // ---- Delimited lists: the text holds items separated by a delimiter. ----
     void AddItem(const CString& item, const CString& delimiter);
+    void AddItem(std::string_view item, const CString& delimiter);
+    void AddItem(const char* item, const CString& delimiter) { AddItem(CString(item), delimiter); }
     int GetItemCount(const CString& delimiter) const;
     CString GetItem(int index, const CString& delimiter) const;
     int InsertItem(const CString& item, const CString& before, const CString& delimiter);
@@ -92,8 +96,13 @@ public:
     // All items at once, in one pass: element i equals GetItem(i, delimiter) for
     // every i from 0 to GetItemCount(delimiter) - 1.
     std::vector<CString> GetItems(const CString& delimiter) const;
+    // The same items as views of this text, without copying them; they stay
+    // valid while the list is neither changed nor destroyed.
+    std::vector<std::string_view> GetItemViews(const CString& delimiter) const;
     // Makes this the list of the given items, as AddItem of each to an empty list would.
+    // The items must not be views of this list.
     void SetItems(const std::vector<CString>& items, const CString& delimiter);
+    void SetItems(const std::vector<std::string_view>& items, const CString& delimiter);
     bool HasEmptyItemFlag() const { return emptyItem_; }
 
     int CountOccurrences(const CString& text) const;  // non-overlapping

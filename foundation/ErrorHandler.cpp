@@ -111,13 +111,14 @@ void ErrorHandler::Report(int mode, int kind, const char* source) {
     if (mode == ReportAndExit) std::exit(1);
 }
 
-void WriteConsoleLine(const CString& text) {
-    const char* characters = text.GetCharString();
-    const unsigned length =
-        text.IsLocked() ? static_cast<unsigned>(std::strlen(characters)) : text.GetLength();
+void WriteConsoleLine(const CString& text) { WriteConsoleLine(text.View(), std::string_view()); }
+
+void WriteConsoleLine(std::string_view first, std::string_view second) {
+    const std::size_t length = first.size() + second.size();
     char small[256];
-    char* line = length < sizeof(small) ? small : CString::CreateCharString(length + 1);
-    std::memcpy(line, characters, length);
+    char* line = length < sizeof(small) ? small : CString::CreateCharString(static_cast<unsigned>(length + 1));
+    if (!first.empty()) std::memcpy(line, first.data(), first.size());
+    if (!second.empty()) std::memcpy(line + first.size(), second.data(), second.size());
     line[length] = '\n';
     platform::WriteStandardOutput(line, length + 1);
     if (line != small) delete[] line;

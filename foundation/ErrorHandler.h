@@ -2,6 +2,8 @@
 // convention that every message of the tool follows.
 #pragma once
 
+#include <string_view>
+
 class CString;
 
 class ErrorHandler {
@@ -31,6 +33,8 @@ public:
 
 // Writes one console line: the text, "\n", then a flush, as one write.
 void WriteConsoleLine(const CString& text);
+// The same for a line made of two pieces, without joining them first.
+void WriteConsoleLine(std::string_view first, std::string_view second);
 
 // Makes every failed heap allocation (including those of the standard library)
 // end in the "CString::CreateCharString" memory report and exit status 1.

@@ -213,12 +213,12 @@ TEST(ListSortItems, ByteOrderStable) {
 TEST(ListSetItems, AsAddItemOfEach) {
     const CString comma(",");
     CString list("old");
-    list.SetItems({CString("a"), CString(), CString("b")}, comma);
+    list.SetItems(std::vector<CString>{CString("a"), CString(), CString("b")}, comma);
     EXPECT_EQ("a,,b", Text(list));
-    list.SetItems({CString()}, comma);
+    list.SetItems(std::vector<CString>{CString()}, comma);
     EXPECT_TRUE(list.IsEmpty());
     EXPECT_TRUE(list.HasEmptyItemFlag());
-    list.SetItems({}, comma);
+    list.SetItems(std::vector<std::string_view>{}, comma);
     EXPECT_FALSE(list.HasEmptyItemFlag());
     EXPECT_EQ(0, list.GetItemCount(comma));
     std::vector<CString> items = {CString("x"), CString("y")};
@@ -292,12 +292,15 @@ TEST(ListDifferential, ReadsMatchTheLiteralRules) {
         const int count = literal::GetItemCount(model, delimiter);
         ASSERT_EQ(count, list.GetItemCount(separator)) << context;
         const std::vector<CString> items = list.GetItems(separator);
+        const std::vector<std::string_view> views = list.GetItemViews(separator);
         ASSERT_EQ(static_cast<size_t>(count), items.size()) << context;
+        ASSERT_EQ(static_cast<size_t>(count), views.size()) << context;
         for (int i = -2; i <= count + 1; ++i) {
             const std::string expected = literal::GetItem(model, i, delimiter);
             EXPECT_EQ(expected, Text(list.GetItem(i, separator))) << context << " #" << i;
             if (i >= 0 && i < count) {
                 EXPECT_EQ(expected, Text(items[i])) << context << " #" << i;
+                EXPECT_EQ(expected, views[i]) << context << " #" << i;
             }
         }
     });
@@ -323,6 +326,14 @@ TEST(ListDifferential, InsertAndAddMatchTheLiteralRules) {
         literal::AddItem(model, added, delimiter);
         list.AddItem(CString(added.c_str()), separator);
         ExpectSameList(model, list, context + " add [" + added + "]");
+        // An item read from the list itself, added back as a view of its text.
+        const std::vector<std::string_view> views = list.GetItemViews(separator);
+        if (!views.empty()) {
+            const std::string_view again = views[random.Next(views.size())];
+            literal::AddItem(model, std::string(again), delimiter);
+            list.AddItem(again, separator);
+            ExpectSameList(model, list, context + " add again [" + std::string(again) + "]");
+        }
     });
 }
 
