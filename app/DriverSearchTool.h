@@ -62,26 +62,28 @@ public:
     // The values stored for the path, or null.
     const DriverSetInfo* Find(std::string_view path) const;
     // Stores the values (FieldCount of them, none holding a NUL) for the path,
-    // replacing any stored before.
-    void Add(std::string_view path, const std::string* values, int windowsVersionIndex);
+    // replacing any stored before. Returns the path as kept by the store.
+    std::string_view Add(std::string_view path, const std::string* values,
+                         int windowsVersionIndex);
 
 private:
+    // Each record sits in a block, followed by its path and its values.
     struct Record {
         uint64_t hash;
-        const char* path;
-        std::size_t length;
+        std::size_t length;  // of the path
         DriverSetInfo info;
+        const char* Path() const { return reinterpret_cast<const char*>(this + 1); }
     };
     static uint64_t Hash(std::string_view path);
     std::size_t SlotOf(std::string_view path, uint64_t hash) const;
     char* Keep(std::size_t length);
-    void Rebuild(std::size_t slotCount);
+    void Grow();
 
     std::vector<std::unique_ptr<char[]>> blocks_;
     char* blockFree_ = nullptr;
     std::size_t blockLeft_ = 0;
-    std::vector<Record> records_;
-    std::vector<uint32_t> slots_;  // record index + 1; 0 for an empty slot
+    std::size_t count_ = 0;
+    std::vector<Record*> slots_;  // null for an empty slot
 };
 
 class DriverSearchTool {
@@ -148,7 +150,8 @@ private:
                         bool keepContents);
     void WalkDirectory(const PathName& directory, const platform::FileId& id, TreeWalk& walk);
     bool TakeHit(const PathName& candidate, TreeWalk& walk);
-    void RememberDriverSet(std::string_view path, const std::string& contents);
+    // Keeps the values a descriptor gives; returns the path as kept with them.
+    std::string_view RememberDriverSet(std::string_view path, const std::string& contents);
     void PrintReportLine(const char* label, const char* value) const;
 
     CString programName;

@@ -6,6 +6,7 @@
 // only when it holds no descriptor.
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -81,6 +82,7 @@ struct DriverSearchTool::TreeWalk {
     bool keepContents;
     DirectorySet visited;
     std::string contents;  // the descriptor read last; its buffer serves them all
+    std::vector<std::string_view> hits;  // paths found, as kept with their values
     int depth = 0;
     bool startUnreadable = false;  // the directory the walk started in could not be listed
 
@@ -95,11 +97,17 @@ void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& 
 
 void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& fileName,
                                       CString& list, bool keepContents) {
-    TreeWalk walk{fileName, list, keepContents, {}, {}};
+    TreeWalk walk{fileName, list, keepContents, {}, {}, {}};
     platform::FileId id = platform::GetFileId(directory.Text().GetCharString());
     walk.Enter(id);
     WalkDirectory(directory, id, walk);
-    if (keepContents) driverPathUnreadable_ = walk.startUnreadable;
+    if (!keepContents) return;
+    driverPathUnreadable_ = walk.startUnreadable;
+    // The list grows once, to its final length, instead of once per path found.
+    std::size_t length = list.GetLength();
+    for (std::string_view hit : walk.hits) length += hit.size() + 1;
+    list.Reserve(static_cast<unsigned>(std::min<std::size_t>(length, UINT32_MAX)));
+    for (std::string_view hit : walk.hits) list.AddItem(hit, ",");
 }
 
 // Records the file at the candidate path, if there is one.
@@ -109,10 +117,10 @@ bool DriverSearchTool::TakeHit(const PathName& candidate, TreeWalk& walk) {
         if (platform::ReadFileBytes(path, walk.contents) != platform::ReadStatus::Read) {
             return false;
         }
-        RememberDriverSet(candidate.Text().View(), walk.contents);
-    } else if (!platform::Exists(path)) {
-        return false;
+        walk.hits.push_back(RememberDriverSet(candidate.Text().View(), walk.contents));
+        return true;
     }
+    if (!platform::Exists(path)) return false;
     walk.list.AddItem(candidate.Text(), ",");
     return true;
 }
@@ -223,7 +231,7 @@ const char* DriverSetInfo::Get(Field field) const {
     return value;
 }
 
-DriverSetStore::DriverSetStore() : slots_(1024, 0) {}
+DriverSetStore::DriverSetStore() : slots_(1024, nullptr) {}
 
 // Eight bytes at a time, multiplied and folded: paths share long prefixes, so
 // every byte must count, and tens of thousands of lookups must stay cheap.
@@ -238,7 +246,7 @@ uint64_t DriverSetStore::Hash(std::string_view path) {
         hash ^= hash >> 32;
     }
     uint64_t tail = 0;
-    std::memcpy(&tail, bytes, left);
+    if (left > 0) std::memcpy(&tail, bytes, left);
     hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53ull;
     return hash ^ (hash >> 29);
 }
@@ -247,22 +255,22 @@ uint64_t DriverSetStore::Hash(std::string_view path) {
 std::size_t DriverSetStore::SlotOf(std::string_view path, uint64_t hash) const {
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-        const uint32_t entry = slots_[slot];
-        if (entry == 0) return slot;
-        const Record& record = records_[entry - 1];
-        if (record.hash == hash && std::string_view(record.path, record.length) == path) {
+        const Record* record = slots_[slot];
+        if (record == nullptr) return slot;
+        if (record->hash == hash && std::string_view(record->Path(), record->length) == path) {
             return slot;
         }
     }
 }
 
 const DriverSetInfo* DriverSetStore::Find(std::string_view path) const {
-    const uint32_t entry = slots_[SlotOf(path, Hash(path))];
-    return entry == 0 ? nullptr : &records_[entry - 1].info;
+    const Record* record = slots_[SlotOf(path, Hash(path))];
+    return record == nullptr ? nullptr : &record->info;
 }
 
-// Room for length bytes in the current block, or in a new one.
+// Room for length bytes, aligned for a record, in the current block or a new one.
 char* DriverSetStore::Keep(std::size_t length) {
+    length = (length + alignof(Record) - 1) & ~(alignof(Record) - 1);
     if (length > blockLeft_) {
         const std::size_t size = std::max<std::size_t>(length, 256 * 1024);
         blocks_.emplace_back(new char[size]);
@@ -275,44 +283,47 @@ char* DriverSetStore::Keep(std::size_t length) {
     return kept;
 }
 
-void DriverSetStore::Rebuild(std::size_t slotCount) {
-    slots_.assign(slotCount, 0);
-    const std::size_t mask = slotCount - 1;
-    for (std::size_t index = 0; index < records_.size(); ++index) {
-        std::size_t slot = records_[index].hash & mask;
-        while (slots_[slot] != 0) slot = (slot + 1) & mask;
-        slots_[slot] = static_cast<uint32_t>(index + 1);
+void DriverSetStore::Grow() {
+    std::vector<Record*> old(slots_.size() * 2, nullptr);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (Record* record : old) {
+        if (record == nullptr) continue;
+        std::size_t slot = record->hash & mask;
+        while (slots_[slot] != nullptr) slot = (slot + 1) & mask;
+        slots_[slot] = record;
     }
 }
 
-void DriverSetStore::Add(std::string_view path, const std::string* values,
-                         int windowsVersionIndex) {
-    std::size_t total = 0;
-    for (int field = 0; field < DriverSetInfo::FieldCount; ++field) total += values[field].size() + 1;
-    char* kept = Keep(total);
-    char* next = kept;
-    for (int field = 0; field < DriverSetInfo::FieldCount; ++field) {
-        std::memcpy(next, values[field].c_str(), values[field].size() + 1);
-        next += values[field].size() + 1;
-    }
-    const DriverSetInfo info(kept, windowsVersionIndex);
-
+std::string_view DriverSetStore::Add(std::string_view path, const std::string* values,
+                                     int windowsVersionIndex) {
     const uint64_t hash = Hash(path);
-    std::size_t slot = SlotOf(path, hash);
-    if (slots_[slot] != 0) {
-        records_[slots_[slot] - 1].info = info;
-        return;
+    const std::size_t slot = SlotOf(path, hash);
+    Record* record = slots_[slot];
+    std::size_t size = 0;
+    for (int field = 0; field < DriverSetInfo::FieldCount; ++field) size += values[field].size() + 1;
+    char* kept;
+    if (record != nullptr) {
+        kept = Keep(size);
+    } else {
+        record = new (Keep(sizeof(Record) + path.size() + size)) Record{hash, path.size(), {}};
+        std::memcpy(record + 1, path.data(), path.size());
+        kept = reinterpret_cast<char*>(record + 1) + path.size();
+        slots_[slot] = record;
+        if (++count_ * 2 > slots_.size()) Grow();
     }
-    char* keptPath = Keep(path.size());
-    std::memcpy(keptPath, path.data(), path.size());
-    records_.push_back({hash, keptPath, path.size(), info});
-    slots_[slot] = static_cast<uint32_t>(records_.size());
-    if (records_.size() * 2 > slots_.size()) Rebuild(slots_.size() * 2);
+    record->info = DriverSetInfo(kept, windowsVersionIndex);
+    for (int field = 0; field < DriverSetInfo::FieldCount; ++field) {
+        std::memcpy(kept, values[field].c_str(), values[field].size() + 1);
+        kept += values[field].size() + 1;
+    }
+    return std::string_view(record->Path(), record->length);
 }
 
 // Keeps the values a descriptor's bytes, as stored, give for the keys of its
 // section "Main".
-void DriverSearchTool::RememberDriverSet(std::string_view path, const std::string& contents) {
+std::string_view DriverSearchTool::RememberDriverSet(std::string_view path,
+                                                    const std::string& contents) {
     static const CString kSection = "Main";
     static const CString kKeys[DriverSetInfo::FieldCount] = {
         "Windows Version", "Supported Systems", "Kastrel Version", "Quillon Version",
@@ -320,8 +331,8 @@ void DriverSearchTool::RememberDriverSet(std::string_view path, const std::strin
     std::string* values = valueBuffers_;
     IniFile::GetValues(contents.data(), contents.size(), true, kSection, kKeys, values,
                        DriverSetInfo::FieldCount);
-    driverSets_.Add(path, values,
-                    GetWindowsVersionIndex(values[DriverSetInfo::WindowsVersion].c_str()));
+    return driverSets_.Add(path, values,
+                           GetWindowsVersionIndex(values[DriverSetInfo::WindowsVersion].c_str()));
 }
 
 DriverSetInfo DriverSearchTool::GetDriverSetInfo(std::string_view path) {
