@@ -4,7 +4,6 @@
 // and a value that cannot be written safely (a line break or a double quote in
 // it) stops the run before the file is touched.
 #include <cstring>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "DriverSearchTool.h"
+#include "PathName.h"
 #include "Platform.h"
 #include "TextFile.h"
 
@@ -19,71 +19,78 @@ namespace {
 
 const char* const kDdlPath = "QL_NOS_DDL_Path";
 
-using Variables = std::vector<std::pair<CString, CString>>;  // name, value as it stands
-
-// One text from its pieces (at most eight), with one allocation: thousands of
-// lines are built here.
-CString Compose(std::initializer_list<const char*> pieces) {
-    unsigned lengths[8];
-    unsigned total = 0;
-    unsigned count = 0;
-    for (const char* piece : pieces) {
-        total += lengths[count++] = static_cast<unsigned>(std::strlen(piece));
+bool IsUnsafeForBatch(std::string_view text) {
+    for (char c : text) {
+        if (c == '\r' || c == '\n' || c == '"') return true;
     }
-    CString text;
-    text.Reserve(total);
-    count = 0;
-    for (const char* piece : pieces) text.Append(piece, lengths[count++]);
-    return text;
+    return false;
 }
 
-bool IsUnsafeForBatch(const CString& text) {
-    return std::strpbrk(text.GetCharString(), "\r\n\"") != nullptr;
+bool NeedsEscaping(std::string_view value) {
+    for (char c : value) {
+        if (c == '%' || c == '&' || c == '|' || c == '<' || c == '>' || c == '^') return true;
+    }
+    return false;
 }
 
-// A value for "SET NAME=value": cmd.exe would act on & | < > ^ outside quotes,
-// and batch files expand % everywhere. Most values need nothing.
-bool NeedsEscaping(const CString& value) {
-    return std::strpbrk(value.GetCharString(), "%&|<>^") != nullptr;
-}
-
-CString EscapeSetValue(const CString& value) {
-    const char* text = value.GetCharString();
-    std::string escaped;
+// Appends a value for "SET NAME=value": cmd.exe would act on & | < > ^ outside
+// quotes, and batch files expand % everywhere.
+void AppendEscaped(std::string& line, std::string_view value) {
+    if (!NeedsEscaping(value)) {
+        line += value;  // most values need nothing
+        return;
+    }
     bool quoted = false;
-    for (const char* c = text; *c != '\0'; ++c) {
-        if (*c == '"') quoted = !quoted;
-        if (*c == '%') {
-            escaped += '%';
-        } else if (!quoted && std::strchr("&|<>^", *c) != nullptr) {
-            escaped += '^';
+    for (char c : value) {
+        if (c == '"') quoted = !quoted;
+        if (c == '%') {
+            line += '%';
+        } else if (!quoted && std::strchr("&|<>^", c) != nullptr) {
+            line += '^';
         }
-        escaped += *c;
+        line += c;
     }
-    return escaped.c_str();
+}
+
+// The absolute form of a path as PathName::GetFullPath gives it: empty when
+// there is none.
+std::string FullPathOf(std::string_view path) {
+    std::string full;
+    if (!path.empty()) platform::FullPath(std::string(path).c_str(), full);
+    return full;
+}
+
+// The directories of the Windows-version matches, relative to the driver path,
+// each in double quotes, joined with ";".
+std::string RelativeDirectories(const CString& sets, std::string_view root, bool& unsafe) {
+    std::string relative;
+    for (std::string_view path : sets.GetItemViews(",")) {
+        std::string_view rest = path;
+        CString cut;
+        if (!root.empty() && rest.substr(0, root.size()) == root) {
+            rest.remove_prefix(root.size());
+        } else {
+            cut = CString(path.data(), static_cast<unsigned>(path.size()));
+            cut.RemoveFirst(CString(root.data(), static_cast<unsigned>(root.size())));
+            rest = cut.View();
+        }
+        if (!rest.empty() && platform::IsSeparator(rest[0])) rest.remove_prefix(1);
+        const std::string_view directory = PathName::DirectoryOf(rest);
+        unsafe = unsafe || IsUnsafeForBatch(directory);
+        if (!relative.empty()) relative += ';';
+        relative += '"';
+        relative += directory;
+        relative += '"';
+    }
+    return relative;
 }
 
 }  // namespace
 
-// The directories of the Windows-version matches, relative to the driver path,
-// each in double quotes, joined with ";".
-static CString RelativeDirectories(const CString& sets, const CString& root, bool& unsafe) {
-    CString relative;
-    for (CString& path : sets.GetItems(",")) {
-        const char* rest = path.GetCharString();
-        if (path.StartsWith(root)) {
-            rest += root.GetLength();
-        } else {
-            path.RemoveFirst(root);
-            rest = path.GetCharString();
-        }
-        if (platform::IsSeparator(*rest)) ++rest;  // the one separator after the root
-        CString directory = PathName(rest).GetDirectory();
-        unsafe = unsafe || IsUnsafeForBatch(directory);
-        relative.AddItem(Compose({"\"", directory.GetCharString(), "\""}), ";");
-    }
-    return relative;
-}
+struct DriverSearchTool::BatchVariable {
+    std::string name;
+    std::string value;  // as it stands, before escaping
+};
 
 int DriverSearchTool::WriteBatchFile(const CString& list) {
     if (!hasBatchPath || batchPath.IsEmpty()) batchPath = PathName("DrvSet.bat");
@@ -92,27 +99,32 @@ int DriverSearchTool::WriteBatchFile(const CString& list) {
     // Messages name the absolute path, or the path as typed when it has none.
     const CString shown = batchPath.IsEmpty() ? typed : batchPath.GetPath();
 
-    Variables variables = {{"QL_NOS_Type", osFamily},
-                           {"QL_NOS_Arch_Type", osArchType},
-                           {"QL_NOS_Arch", osArch},
-                           {"QL_NOS_DDL_Type", osVersionName}};
-    std::vector<CString> sets = list.GetItems(",");
-    variables.emplace_back(Compose({kDdlPath, "_#"}), CString(static_cast<int>(sets.size())));
+    std::vector<BatchVariable> variables = {{"QL_NOS_Type", osFamily.GetCharString()},
+                                       {"QL_NOS_Arch_Type", osArchType.GetCharString()},
+                                       {"QL_NOS_Arch", osArch.GetCharString()},
+                                       {"QL_NOS_DDL_Type", osVersionName.GetCharString()}};
+    const std::vector<std::string_view> sets = list.GetItemViews(",");
+    variables.reserve(variables.size() + sets.size() + 2);
+    variables.push_back({std::string(kDdlPath) + "_#", std::to_string(sets.size())});
     for (std::size_t k = 1; k <= sets.size(); ++k) {
-        variables.emplace_back(Compose({kDdlPath, "_", std::to_string(k).c_str()}),
-                               PathName(PathName(sets[k - 1]).GetDirectory()).GetFullPath());
+        variables.push_back({std::string(kDdlPath) + "_" + std::to_string(k),
+                             FullPathOf(PathName::DirectoryOf(sets[k - 1]))});
     }
-    bool unsafe = IsUnsafeForBatch(batchPath.GetFileName());
-    for (const auto& variable : variables) unsafe = unsafe || IsUnsafeForBatch(variable.second);
+    bool unsafe = IsUnsafeForBatch(batchPath.GetFileName().View());
+    for (const BatchVariable& variable : variables) unsafe = unsafe || IsUnsafeForBatch(variable.value);
     if (osMatches) {
-        variables.emplace_back("QL_NOS_All_DDL_Paths",
-                               RelativeDirectories(*osMatches, driverPath.GetPath(), unsafe));
+        variables.push_back({"QL_NOS_All_DDL_Paths",
+                             RelativeDirectories(*osMatches, driverPath.Text().View(), unsafe)});
     }
     if (unsafe) {
         PrintLine("Error writing file:  " + shown);
         return kBatchFileError;
     }
+    return WriteBatchLines(shown, variables);
+}
 
+int DriverSearchTool::WriteBatchLines(const CString& shown,
+                                      const std::vector<BatchVariable>& variables) {
     TextFile file;
     if (!file.Open(batchPath, "w+")) {
         PrintLine("Error opening file:  " + shown);
@@ -128,15 +140,15 @@ int DriverSearchTool::WriteBatchFile(const CString& list) {
     written = file.WriteLine("rem //  " + batchPath.GetFileName()) && written;
     written = file.WriteLine("rem //  Generated by Halvard version " + version) && written;
     written = file.WriteNewLine() && written;
-    for (const auto& variable : variables) {
-        variableName = variable.first;
-        const char* name = variableName.GetCharString();
-        PrintLine(Compose({"\tSaving Environment Variable:%", name, "%=",
-                           variable.second.GetCharString()}));
-        const bool escape = NeedsEscaping(variable.second);
-        const CString escaped = escape ? EscapeSetValue(variable.second) : CString();
-        const CString& value = escape ? escaped : variable.second;
-        written = file.WriteLine(Compose({"SET ", name, "=", value.GetCharString()})) && written;
+    std::string line;  // one buffer for the thousands of lines written here
+    for (const BatchVariable& variable : variables) {
+        variableName = variable.name.c_str();
+        line.assign("\tSaving Environment Variable:%").append(variable.name);
+        line.append("%=").append(variable.value);
+        PrintLine(line, std::string_view());
+        line.assign("SET ").append(variable.name).append("=");
+        AppendEscaped(line, variable.value);
+        written = file.WriteLine(line.c_str()) && written;
     }
     written = file.Close() && written;
     if (!written) {

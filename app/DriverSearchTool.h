@@ -128,8 +128,8 @@ public:
     // Report and latest choice
     void ReportDriverSets(const CString& list);
     CString FindLatestDriverSet(CString& list);
-    double GetCreationTimestamp(const CString& date, const CString& time) const;
-    int GetMonthIndex(const CString& month) const;
+    double GetCreationTimestamp(std::string_view date, std::string_view time) const;
+    int GetMonthIndex(std::string_view month) const;
     int ReportDriverSetFound(const CString& path);
     // Reorders items (and their timestamps) latest first, as a selection sort
     // that keeps the earliest position among equal timestamps does.
@@ -146,6 +146,8 @@ public:
 
 private:
     struct TreeWalk;
+    struct BatchVariable;
+    int WriteBatchLines(const CString& shown, const std::vector<BatchVariable>& variables);
     void FindFileInTree(const PathName& directory, const CString& fileName, CString& list,
                         bool keepContents);
     void WalkDirectory(const PathName& directory, const platform::FileId& id, TreeWalk& walk);

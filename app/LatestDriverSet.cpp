@@ -84,26 +84,29 @@ void DriverSearchTool::ReportDriverSets(const CString& list) {
     }
 }
 
-int DriverSearchTool::GetMonthIndex(const CString& month) const {
-    static const CString kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+int DriverSearchTool::GetMonthIndex(std::string_view month) const {
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     for (int index = 0; index < 12; ++index) {
-        if (month.StartsWith(kMonths[index])) return index;
+        if (month.substr(0, 3) == kMonths[index]) return index;
     }
     return 0;
 }
 
-double DriverSearchTool::GetCreationTimestamp(const CString& date, const CString& time) const {
+double DriverSearchTool::GetCreationTimestamp(std::string_view date, std::string_view time) const {
+    auto field = [](std::string_view text, int index, const char* delimiter) {
+        return CString::ToInt(CString::ItemOf(text, index, delimiter));
+    };
     // The year as the runtime counts it; a year far out of range cannot convert.
-    const int64_t year = static_cast<int64_t>(date.GetItem(2, " ").ToInt()) - 1900;
+    const int64_t year = static_cast<int64_t>(field(date, 2, " ")) - 1900;
     if (year < std::numeric_limits<int>::min()) return -1;
 
     std::tm when{};
-    when.tm_hour = time.GetItem(0, ":").ToInt();
-    when.tm_min = time.GetItem(1, ":").ToInt();
-    when.tm_sec = time.GetItem(2, ":").ToInt();
-    when.tm_mday = date.GetItem(0, " ").ToInt();
-    when.tm_mon = GetMonthIndex(date.GetItem(1, " "));
+    when.tm_hour = field(time, 0, ":");
+    when.tm_min = field(time, 1, ":");
+    when.tm_sec = field(time, 2, ":");
+    when.tm_mday = field(date, 0, " ");
+    when.tm_mon = GetMonthIndex(CString::ItemOf(date, 1, " "));
     when.tm_year = static_cast<int>(year);
     long long seconds = platform::MakeTime(&when);
     return seconds == -1 ? -1.0 : static_cast<double>(seconds);

@@ -184,13 +184,13 @@ bool IsCSpace(char c) {
 // atoi/atol: white space, an optional sign, digits up to the first other
 // character; no digits gives 0. Computed in 32 bits: values outside the range
 // are clamped, so their decimal text never reads back unchanged.
-int32_t ParseInt32(const char* text) {
-    while (IsCSpace(*text)) ++text;
+int32_t ParseInt32(const char* text, const char* end) {
+    while (text < end && IsCSpace(*text)) ++text;
     bool negative = false;
-    if (*text == '+' || *text == '-') negative = (*text++ == '-');
+    if (text < end && (*text == '+' || *text == '-')) negative = (*text++ == '-');
     const long long limit = 2147483648LL;
     long long value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
+    for (; text < end && *text >= '0' && *text <= '9'; ++text) {
         if (value <= limit) value = value * 10 + (*text - '0');
     }
     if (negative) return value >= limit ? INT32_MIN : static_cast<int32_t>(-value);
@@ -206,15 +206,17 @@ unsigned GrowCapacity(unsigned current, unsigned needed) {
 
 // The pieces of a text between the occurrences of one character.
 std::vector<Span> SplitAt(Span text, char delimiter) {
+    const char* const end = text.data + text.size;
     std::vector<Span> pieces;
-    unsigned start = 0;
-    for (unsigned i = 0; i <= text.size; ++i) {
-        if (i == text.size || text.data[i] == delimiter) {
-            pieces.push_back({text.data + start, i - start});
-            start = i + 1;
-        }
+    pieces.reserve(static_cast<size_t>(std::count(text.data, end, delimiter)) + 1);
+    const char* start = text.data;
+    for (;;) {
+        const void* found = std::memchr(start, delimiter, static_cast<size_t>(end - start));
+        const char* stop = found ? static_cast<const char*>(found) : end;
+        pieces.push_back({start, static_cast<unsigned>(stop - start)});
+        if (found == nullptr) return pieces;
+        start = stop + 1;
     }
-    return pieces;
 }
 
 bool HasEdgeBlank(const Span& item) {
@@ -437,9 +439,13 @@ char CString::GetAt(unsigned index) const {
     return index < view.size ? view.data[index] : '\0';
 }
 
-int32_t CString::ToInt() const { return IsLocked() ? 0 : ParseInt32(text_); }
+int32_t CString::ToInt() const { return IsLocked() ? 0 : ToInt(View()); }
 
-int32_t CString::ToLong() const { return IsLocked() ? 0 : ParseInt32(text_); }
+int32_t CString::ToLong() const { return IsLocked() ? 0 : ToInt(View()); }
+
+int32_t CString::ToInt(std::string_view text) {
+    return ParseInt32(text.data(), text.data() + text.size());
+}
 
 // ---- Comparison ----
 
@@ -708,22 +714,26 @@ int CString::GetItemCount(const CString& delimiter) const {
 // and a negative index after the last one; an item ends at the first match
 // that starts at or after its beginning.
 CString CString::GetItem(int index, const CString& delimiter) const {
-    CString item;
-    const Span list = TrimListBlanks(ViewOf(*this));
-    const Span separator = ViewOf(delimiter);
-    if (separator.size == 0 || list.size == 0) return item;
+    const std::string_view item = ItemOf(View(), index, delimiter.View());
+    return CString(item.data(), static_cast<unsigned>(item.size()));
+}
+
+std::string_view CString::ItemOf(std::string_view text, int index, std::string_view delimiter) {
+    const Span list = TrimListBlanks({text.data(), CheckedLength(text.size())});
+    const Span separator = {delimiter.data(), CheckedLength(delimiter.size())};
+    if (separator.size == 0 || list.size == 0) return std::string_view();
     MatchScanner scanner(list, separator, true);
     unsigned position = 0;
     unsigned start = 0;
     if (index > 0) {
         int count = 0;
         while (count < index && scanner.Next(position)) ++count;
-        if (count < index) return item;
+        if (count < index) return std::string_view();
         start = position + separator.size;
     } else if (index < 0) {
         bool found = false;
         while (scanner.Next(position)) found = true;
-        if (!found) return item;
+        if (!found) return std::string_view();
         start = position + separator.size;
     }
     unsigned end = list.size;
@@ -733,8 +743,7 @@ CString CString::GetItem(int index, const CString& delimiter) const {
             break;
         }
     }
-    item.Assign(list.data + start, end - start);
-    return item;
+    return std::string_view(list.data + start, end - start);
 }
 
 std::vector<std::string_view> CString::GetItemViews(const CString& delimiter) const {

@@ -40,6 +40,7 @@ public:
     std::string_view View() const;  // the text as it stands, without a copy
     int32_t ToInt() const;   // atoi semantics, 32-bit on every platform; 0 while locked
     int32_t ToLong() const;  // atol semantics, 32-bit on every platform; 0 while locked
+    static int32_t ToInt(std::string_view text);  // atoi semantics within the text
 
     bool operator==(const CString& other) const;
     bool operator!=(const CString& other) const { return !(*this == other); }
@@ -91,6 +92,8 @@ public:
     void AddItem(const char* item, const CString& delimiter) { AddItem(CString(item), delimiter); }
     int GetItemCount(const CString& delimiter) const;
     CString GetItem(int index, const CString& delimiter) const;
+    // GetItem on a text, without copying either.
+    static std::string_view ItemOf(std::string_view list, int index, std::string_view delimiter);
     int InsertItem(const CString& item, const CString& before, const CString& delimiter);
     void SortItems(const CString& delimiter);
     // All items at once, in one pass: element i equals GetItem(i, delimiter) for

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -228,7 +229,9 @@ void IniFile::GetValues(const char* text, unsigned long length, bool decode,
         position = lineEnd;
         return true;
     };
-    std::vector<bool> found(static_cast<size_t>(count), false);
+    bool foundFew[16] = {};  // most callers ask for a few keys: no allocation for them
+    std::unique_ptr<bool[]> foundMany(count > 16 ? new bool[static_cast<size_t>(count)]() : nullptr);
+    bool* found = foundMany ? foundMany.get() : foundFew;
     int remaining = count;
     ScanSection(nextLine, section, [&](Span name, Span value) {
         const size_t length = static_cast<size_t>(name.end - name.begin);

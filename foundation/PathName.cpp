@@ -49,12 +49,18 @@ CString TakeNetworkDrive(CString& text) {
 }  // namespace
 
 CString PathName::GetDirectory() const {
-    int separator = LastSeparator(text_);
-    if (separator >= 0) {
-        return text_.Left(separator);
+    const std::string_view directory = DirectoryOf(text_.View());
+    return CString(directory.data(), static_cast<unsigned>(directory.size()));
+}
+
+std::string_view PathName::DirectoryOf(std::string_view path) {
+    for (std::size_t i = path.size(); i-- > 0;) {
+        if (platform::IsSeparator(path[i])) {
+            return path.substr(0, i);
+        }
     }
-    int colon = text_.Find(":");
-    return colon >= 0 ? text_.Left(colon) : CString();
+    const std::size_t colon = path.find(':');
+    return colon == std::string_view::npos ? std::string_view() : path.substr(0, colon);
 }
 
 CString PathName::GetFileName() const {

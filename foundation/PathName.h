@@ -21,6 +21,8 @@ public:
     const CString& Text() const { return text_; }
 
     CString GetDirectory() const;
+    // The directory part of a path text, as GetDirectory gives it, without a copy.
+    static std::string_view DirectoryOf(std::string_view path);
     CString GetFileName() const;
     bool SplitPath(CString& drive, CString& directory, CString& name, CString& extension) const;
     CString GetBaseName() const;

@@ -56,32 +56,36 @@ const std::string& CurrentDirectory() {
     return directory;
 }
 
-// Folds "." and ".." of an absolute "/"-separated path as text, in one pass:
-// each component is copied to the output, "." is dropped and ".." takes back
-// the component before it (never above the root).
-std::string FoldComponents(const std::string& path) {
-    std::string result;
-    result.reserve(path.size() + 1);
-    size_t start = 0;
-    while (start <= path.size()) {
+// Folds "." and ".." of an absolute "/"-separated path as text, in one pass and
+// in place: each component is moved down to the end of the folded text, "." is
+// dropped and ".." takes back the component before it (never above the root).
+// The folded text never runs ahead of the text still to be read, as every
+// component keeps the separator that comes before it.
+void FoldComponents(std::string& path) {
+    const bool trailingSeparator = !path.empty() && path.back() == '/';
+    const size_t size = path.size();
+    size_t folded = 0;  // path[0, folded) is the folded text so far
+    size_t start = 1;   // the first component is the empty one before the root
+    while (start <= size) {
         size_t end = path.find('/', start);
         if (end == std::string::npos) {
-            end = path.size();
+            end = size;
         }
         size_t length = end - start;
-        if (length == 2 && path.compare(start, 2, "..") == 0) {
-            size_t slash = result.rfind('/');
-            result.resize(slash == std::string::npos ? 0 : slash);
+        if (length == 2 && path[start] == '.' && path[start + 1] == '.') {
+            size_t slash = folded == 0 ? std::string::npos : path.rfind('/', folded - 1);
+            folded = slash == std::string::npos ? 0 : slash;
         } else if (length > 0 && !(length == 1 && path[start] == '.')) {
-            result += '/';
-            result.append(path, start, length);
+            path[folded++] = '/';
+            std::memmove(&path[folded], &path[start], length);
+            folded += length;
         }
         start = end + 1;
     }
-    if (result.empty() || path.back() == '/') {
-        result += '/';
+    path.resize(folded);
+    if (path.empty() || trailingSeparator) {
+        path += '/';
     }
-    return result;
 }
 
 // Whether an absolute path holds "//", "." or ".." components that folding
@@ -197,27 +201,26 @@ char PreferredSeparator() { return '/'; }
 unsigned MaxPathLength() { return PATH_MAX; }
 
 bool FullPath(const char* path, std::string& out) {
-    out.clear();
+    out.clear();  // built in place: a caller's buffer serves many paths
     if (path == nullptr || *path == '\0') {
         return false;
     }
     const SystemPath system(path);
-    std::string text;
     if (system.c_str()[0] != '/') {
         const std::string& current = CurrentDirectory();
         if (current.empty()) {
             return false;
         }
-        text.reserve(current.size() + 1 + std::strlen(system.c_str()));
-        text += current;
-        text += '/';
+        out.reserve(current.size() + 1 + std::strlen(system.c_str()));
+        out += current;
+        out += '/';
     }
-    text += system.c_str();
-    if (NeedsFolding(text)) text = FoldComponents(text);
-    if (text.size() + 1 > MaxPathLength()) {
+    out += system.c_str();
+    if (NeedsFolding(out)) FoldComponents(out);  // out is absolute here
+    if (out.size() + 1 > MaxPathLength()) {
+        out.clear();
         return false;
     }
-    out = std::move(text);
     return true;
 }
 

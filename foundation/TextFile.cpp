@@ -114,8 +114,10 @@ bool TextFile::ReadLine(CString& line) {
 
 bool TextFile::IsEOF() const { return !open_ || atEnd_; }
 
-bool TextFile::WriteLine(const CString& text) {
-    if (!open_ || !stream_->WriteText(text.GetCharString())) {
+bool TextFile::WriteLine(const CString& text) { return WriteLine(text.GetCharString()); }
+
+bool TextFile::WriteLine(const char* text) {
+    if (!open_ || !stream_->WriteText(text)) {
         return false;
     }
     return stream_->WriteText("\n");

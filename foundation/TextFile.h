@@ -20,6 +20,7 @@ public:
     bool ReadLine(CString& line);  // line includes its "\n"; true when not empty
     bool IsEOF() const;
     bool WriteLine(const CString& text);
+    bool WriteLine(const char* text);
     bool WriteNewLine();
 
 private:

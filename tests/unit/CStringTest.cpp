@@ -102,6 +102,12 @@ TEST(CStringAccess, GetAtAndNumbers) {
     EXPECT_EQ(5, CString("\t\n+5").ToLong());
     EXPECT_EQ(0, CString("- 5").ToInt());
     EXPECT_EQ(0, CString("").ToLong());
+    // On a piece of a longer text, the number ends where the piece does.
+    const std::string_view text = "12 34";
+    EXPECT_EQ(1, CString::ToInt(text.substr(0, 1)));
+    EXPECT_EQ(0, CString::ToInt(text.substr(3, 0)));
+    EXPECT_EQ(0, CString::ToInt(text.substr(2, 1)));  // only a blank: nothing after it counts
+    EXPECT_EQ(34, CString::ToInt(text.substr(2)));
 }
 
 TEST(CStringAccess, NumbersOutsideThirtyTwoBitsNeverReadBackUnchanged) {
