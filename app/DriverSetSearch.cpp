@@ -4,10 +4,10 @@
 // The walk reads each descriptor once, with the same open that tells whether it
 // is there, and keeps the values the later stages need; a directory is listed
 // only when it holds no descriptor.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
-#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>

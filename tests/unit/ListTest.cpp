@@ -330,9 +330,10 @@ TEST(ListDifferential, InsertAndAddMatchTheLiteralRules) {
         const std::vector<std::string_view> views = list.GetItemViews(separator);
         if (!views.empty()) {
             const std::string_view again = views[random.Next(views.size())];
-            literal::AddItem(model, std::string(again), delimiter);
+            const std::string copy(again);  // the view dies with the list's old text
+            literal::AddItem(model, copy, delimiter);
             list.AddItem(again, separator);
-            ExpectSameList(model, list, context + " add again [" + std::string(again) + "]");
+            ExpectSameList(model, list, context + " add again [" + copy + "]");
         }
     });
 }
