@@ -159,12 +159,13 @@ int DriverSearchTool::WriteBatchLines(const CString& shown,
 }
 
 CString DriverSearchTool::RemoveDuplicateItems(const CString& list) const {
+    const CString comma(",");
     CString result;
-    const std::vector<std::string_view> items = list.GetItemViews(",");
+    const std::vector<std::string_view> items = list.GetItemViews(comma);
     std::unordered_set<std::string_view> seen;
     seen.reserve(items.size());
     for (std::string_view item : items) {
-        if (seen.insert(item).second) result.AddItem(item, ",");
+        if (seen.insert(item).second) result.AddItem(item, comma);
     }
     return result;
 }

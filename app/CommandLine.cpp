@@ -113,9 +113,9 @@ int DriverSearchTool::ParseCommandLine(int argc, const char* const* argv, int& e
             int number = windowsVersion.ToInt();
             if (CString(number) != windowsVersion || number > 8) return kSyntaxError;
             osVersionName = SetWindowsVersion(number);
-            osVersionIndex = GetWindowsVersionIndex(osVersionName);
+            osVersionIndex = GetWindowsVersionIndex(osVersionName.View());
         } else {
-            osVersionIndex = GetWindowsVersionIndex(windowsVersion);
+            osVersionIndex = GetWindowsVersionIndex(windowsVersion.View());
             osVersionName = SetWindowsVersion(osVersionIndex);
         }
     }

@@ -63,7 +63,7 @@ public:
     const DriverSetInfo* Find(std::string_view path) const;
     // Stores the values (FieldCount of them, none holding a NUL) for the path,
     // replacing any stored before. Returns the path as kept by the store.
-    std::string_view Add(std::string_view path, const std::string* values,
+    std::string_view Add(std::string_view path, const std::string_view* values,
                          int windowsVersionIndex);
 
 private:
@@ -110,7 +110,7 @@ public:
     void PrintUsage();
 
     // Windows version catalogue
-    int GetWindowsVersionIndex(const CString& name) const;
+    int GetWindowsVersionIndex(std::string_view name) const;
     CString SetWindowsVersion(int number);
 
     // Media detection
@@ -181,6 +181,6 @@ private:
     bool driverPathUnreadable_ = false;
     // Descriptor values by path text, filled as the tree walk reads each file.
     DriverSetStore driverSets_;
-    // The values of the descriptor read last; their buffers serve every descriptor.
-    std::string valueBuffers_[DriverSetInfo::FieldCount];
+    // Where a descriptor read last had to be rewritten to be read (NUL bytes in it).
+    std::string descriptorScratch_;
 };

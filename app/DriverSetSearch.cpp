@@ -20,9 +20,8 @@ namespace {
 
 const char* const kDescriptorName = "DrvSet.ini";
 
-bool EqualsIgnoringAsciiCase(const std::string& name, const CString& wanted) {
-    return name.size() == wanted.GetLength() && wanted.EqualsNoCase(name.c_str());
-}
+const CString kListDelimiter = ",";
+
 
 // The directories a walk has entered, by identity: a flat open-addressing set,
 // as tens of thousands of directories are entered.
@@ -107,7 +106,7 @@ void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& 
     std::size_t length = list.GetLength();
     for (std::string_view hit : walk.hits) length += hit.size() + 1;
     list.Reserve(static_cast<unsigned>(std::min<std::size_t>(length, UINT32_MAX)));
-    for (std::string_view hit : walk.hits) list.AddItem(hit, ",");
+    for (std::string_view hit : walk.hits) list.AddItem(hit, kListDelimiter);
 }
 
 // Records the file at the candidate path, if there is one.
@@ -121,14 +120,14 @@ bool DriverSearchTool::TakeHit(const PathName& candidate, TreeWalk& walk) {
         return true;
     }
     if (!platform::Exists(path)) return false;
-    walk.list.AddItem(candidate.Text(), ",");
+    walk.list.AddItem(candidate.Text(), kListDelimiter);
     return true;
 }
 
 void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::FileId& id,
                                      TreeWalk& walk) {
-    PathName candidate(directory);
-    if (!platform::FullPathFits(candidate.Append(walk.fileName).GetCharString())) {
+    const PathName candidate(directory, walk.fileName.View());
+    if (!platform::FullPathFits(candidate.Text().GetCharString())) {
         // Its absolute path would be cut: nothing in it can be reported or written.
         PrintLine("Skipping directory whose path is too long:" + directory.GetPath());
         return;
@@ -144,18 +143,15 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
 
     // A file system that tells case apart may hold the file under another case.
     for (const platform::DirEntry& entry : entries) {
-        if (EqualsIgnoringAsciiCase(entry.name, walk.fileName) &&
+        if (CString::EqualsNoCase(entry.name, walk.fileName.View()) &&
             walk.fileName != entry.name.c_str()) {
-            PathName other(directory);
-            other.Append(entry.name.c_str());
-            if (TakeHit(other, walk)) return;
+            if (TakeHit(PathName(directory, entry.name), walk)) return;
         }
     }
 
     for (const platform::DirEntry& entry : entries) {
         if (!entry.isDirectory) continue;
-        PathName subdirectory(directory);
-        subdirectory.Append(entry.name.c_str());
+        const PathName subdirectory(directory, entry.name);
         if (entry.name.find(',') != std::string::npos) {
             // Lists are comma-delimited: such a name would split into garbage.
             PrintLine("Skipping directory with a comma in its name:" + subdirectory.GetPath());
@@ -171,7 +167,7 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
 }
 
 void DriverSearchTool::PrintListItems(const CString& list) const {
-    for (std::string_view item : list.GetItemViews(",")) PrintLine("\t", item);
+    for (std::string_view item : list.GetItemViews(kListDelimiter)) PrintLine("\t", item);
 }
 
 int DriverSearchTool::FindAllDriverSets(const PathName& root, CString& list) {
@@ -192,9 +188,9 @@ int DriverSearchTool::SearchWindowsVersionSets(int number, const CString& sets, 
 
 int DriverSearchTool::FilterByWindowsVersion(int number, const CString& sets, CString& list) {
     int count = 0;
-    for (std::string_view set : sets.GetItemViews(",")) {
+    for (std::string_view set : sets.GetItemViews(kListDelimiter)) {
         if (GetDriverSetInfo(set).WindowsVersionIndex() != number) continue;
-        list.AddItem(set, ",");
+        list.AddItem(set, kListDelimiter);
         ++count;
     }
     return count;
@@ -211,14 +207,14 @@ int DriverSearchTool::SearchMachineTypeSets(const CString& machineType, const CS
 int DriverSearchTool::FilterByMachineType(const CString& machineType, const CString& sets,
                                           CString& list) {
     int count = 0;
-    for (std::string_view set : sets.GetItemViews(",")) {
+    for (std::string_view set : sets.GetItemViews(kListDelimiter)) {
         // A substring test; an empty machine type is never contained.
         const char* supported = GetDriverSetInfo(set).Get(DriverSetInfo::SupportedSystems);
         if (machineType.IsEmpty() ||
             std::strstr(supported, machineType.GetCharString()) == nullptr) {
             continue;
         }
-        list.AddItem(set, ",");
+        list.AddItem(set, kListDelimiter);
         ++count;
     }
     return count;
@@ -295,7 +291,7 @@ void DriverSetStore::Grow() {
     }
 }
 
-std::string_view DriverSetStore::Add(std::string_view path, const std::string* values,
+std::string_view DriverSetStore::Add(std::string_view path, const std::string_view* values,
                                      int windowsVersionIndex) {
     const uint64_t hash = Hash(path);
     const std::size_t slot = SlotOf(path, hash);
@@ -314,8 +310,9 @@ std::string_view DriverSetStore::Add(std::string_view path, const std::string* v
     }
     record->info = DriverSetInfo(kept, windowsVersionIndex);
     for (int field = 0; field < DriverSetInfo::FieldCount; ++field) {
-        std::memcpy(kept, values[field].c_str(), values[field].size() + 1);
-        kept += values[field].size() + 1;
+        if (!values[field].empty()) std::memcpy(kept, values[field].data(), values[field].size());
+        kept += values[field].size();
+        *kept++ = '\0';
     }
     return std::string_view(record->Path(), record->length);
 }
@@ -328,11 +325,11 @@ std::string_view DriverSearchTool::RememberDriverSet(std::string_view path,
     static const CString kKeys[DriverSetInfo::FieldCount] = {
         "Windows Version", "Supported Systems", "Kastrel Version", "Quillon Version",
         "Creation Date",   "Creation Time",     "BuildID"};
-    std::string* values = valueBuffers_;
+    std::string_view values[DriverSetInfo::FieldCount];
     IniFile::GetValues(contents.data(), contents.size(), true, kSection, kKeys, values,
-                       DriverSetInfo::FieldCount);
+                       DriverSetInfo::FieldCount, descriptorScratch_);
     return driverSets_.Add(path, values,
-                           GetWindowsVersionIndex(values[DriverSetInfo::WindowsVersion].c_str()));
+                           GetWindowsVersionIndex(values[DriverSetInfo::WindowsVersion]));
 }
 
 DriverSetInfo DriverSearchTool::GetDriverSetInfo(std::string_view path) {

@@ -1,5 +1,5 @@
 // The nine target Windows versions: number, name, family and architecture.
-#include <vector>
+#include <string_view>
 
 #include "DriverSearchTool.h"
 
@@ -23,17 +23,9 @@ const int kDefaultVersion = 1;
 
 }  // namespace
 
-int DriverSearchTool::GetWindowsVersionIndex(const CString& name) const {
-    static const std::vector<CString> names = [] {
-        std::vector<CString> all;
-        for (const WindowsVersion& row : kCatalogue) all.emplace_back(row.name);
-        return all;
-    }();
+int DriverSearchTool::GetWindowsVersionIndex(std::string_view name) const {
     for (int number = 0; number < kCatalogueSize; ++number) {
-        const CString& candidate = names[number];
-        if (name.GetLength() == candidate.GetLength() && name.EqualsNoCase(candidate)) {
-            return number;
-        }
+        if (CString::EqualsNoCase(name, kCatalogue[number].name)) return number;
     }
     return kDefaultVersion;
 }

@@ -478,6 +478,14 @@ int CString::CompareNoCase(const CString& other) const {
     }
 }
 
+bool CString::EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (ToLowerAscii(a[i]) != ToLowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
 bool CString::StartsWith(const CString& prefix) const {
     Span text = ViewOf(*this);
     Span start = ViewOf(prefix);

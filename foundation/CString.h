@@ -50,6 +50,7 @@ public:
     int CompareNoCase(const CString& other) const;  // <0, 0, >0; ASCII case folded
     bool Equals(const CString& other) const { return Compare(other) == 0; }
     bool EqualsNoCase(const CString& other) const { return CompareNoCase(other) == 0; }
+    static bool EqualsNoCase(std::string_view a, std::string_view b);  // ASCII case folded
     bool StartsWith(const CString& prefix) const;  // empty prefix: false
     bool EndsWith(const CString& suffix) const;    // empty suffix: false
 

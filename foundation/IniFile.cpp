@@ -191,10 +191,18 @@ bool IniFile::FindLine(const CString& section, const CString& key, CString& line
 void IniFile::GetValues(const char* text, unsigned long length, bool decode,
                         const CString& section, const CString* keys, std::string* values,
                         int count) {
-    for (int i = 0; i < count; ++i) values[i].clear();
+    std::vector<std::string_view> views(static_cast<size_t>(count));
+    std::string scratch;
+    GetValues(text, length, decode, section, keys, views.data(), count, scratch);
+    for (int i = 0; i < count; ++i) values[i].assign(views[static_cast<size_t>(i)]);
+}
+
+void IniFile::GetValues(const char* text, unsigned long length, bool decode,
+                        const CString& section, const CString* keys, std::string_view* values,
+                        int count, std::string& kept) {
+    for (int i = 0; i < count; ++i) values[i] = std::string_view();
     const char* position = text;
     const char* end = text + length;
-    std::string kept;
     if (decode) {
         const void* ctrlZ = std::memchr(text, '\x1A', length);
         if (ctrlZ != nullptr) end = static_cast<const char*>(ctrlZ);  // ends the file
@@ -239,7 +247,8 @@ void IniFile::GetValues(const char* text, unsigned long length, bool decode,
             if (keys[i].GetLength() == length && !found[i] && EqualsNoCase(name, keys[i])) {
                 found[i] = true;
                 --remaining;
-                values[i].assign(value.begin, value.end);
+                values[i] = std::string_view(value.begin,
+                                             static_cast<size_t>(value.end - value.begin));
             }
         }
         return remaining == 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "CString.h"
 
@@ -34,6 +35,11 @@ public:
     static void GetValues(const char* text, unsigned long length, bool decode,
                           const CString& section, const CString* keys, std::string* values,
                           int count);
+    // The same, with values as views of text, or of scratch where the text had
+    // to be rewritten (NUL bytes in it); they stay valid while both do.
+    static void GetValues(const char* text, unsigned long length, bool decode,
+                          const CString& section, const CString* keys, std::string_view* values,
+                          int count, std::string& scratch);
 
 private:
     struct LineNode {

@@ -131,12 +131,28 @@ const CString& PathName::MakeFullPath() {
     return text_;
 }
 
+PathName::PathName(const PathName& directory, std::string_view component) {
+    const std::string_view text = directory.text_.View();
+    text_.Reserve(static_cast<unsigned>(text.size() + 1 + component.size()));
+    text_.Append(text.data(), static_cast<unsigned>(text.size()));
+    AppendComponent(component);
+}
+
 const CString& PathName::Append(const CString& component) {
+    if (&component == &text_) {
+        const CString copy(component);
+        return AppendComponent(copy.View());
+    }
+    return AppendComponent(component.View());
+}
+
+const CString& PathName::AppendComponent(std::string_view component) {
+    const unsigned componentLength = static_cast<unsigned>(component.size());
     if (text_.IsEmpty()) {
-        text_ = component;
+        text_ = CString(component.data(), componentLength);
         return text_;
     }
-    if (component.IsEmpty()) {
+    if (component.empty()) {
         return text_;
     }
     unsigned length = text_.GetLength();
@@ -147,12 +163,12 @@ const CString& PathName::Append(const CString& component) {
         int last = LastSeparator(text_);
         char separator = last >= 0 ? text_[static_cast<unsigned>(last)]
                                    : platform::PreferredSeparator();
-        text_.Reserve(length + 1 + component.GetLength());
+        text_.Reserve(length + 1 + componentLength);
         text_ += separator;
     } else if (textEnds && componentStarts) {
         text_ = text_.Left(static_cast<int>(length) - 1);
     }
-    text_ += component;
+    text_.Append(component.data(), componentLength);
     return text_;
 }
 

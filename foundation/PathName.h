@@ -11,6 +11,9 @@ public:
     PathName(const CString& text) : text_(text) {}  // NOLINT: implicit like the text it holds
     PathName(const char* text) : text_(text) {}     // NOLINT
     PathName(const PathName& other) = default;
+    // The path of an entry of a directory: as a copy of directory with
+    // Append(component), in one allocation.
+    PathName(const PathName& directory, std::string_view component);
     PathName& operator=(const PathName& other) = default;
 
     void Assign(const CString& text) { text_ = text; }
@@ -33,6 +36,8 @@ public:
     bool Exists() const;
 
 private:
+    const CString& AppendComponent(std::string_view component);
+
     CString text_;
 };
 
