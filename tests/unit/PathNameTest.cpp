@@ -33,10 +33,13 @@ void ExpectSplit(const char* text, const char* drive, const char* directory, con
     EXPECT_EQ(CString(extension), s.extension) << text;
 }
 
+// Append, checked against the directory-and-component constructor, which must
+// give the same text.
 CString Appended(const char* text, const char* component) {
     PathName path(text);
     CString result = path.Append(component);
     EXPECT_EQ(result, path.GetPath());
+    EXPECT_EQ(result, PathName(PathName(text), component).GetPath()) << text << " + " << component;
     return result;
 }
 
