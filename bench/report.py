@@ -13,6 +13,7 @@ largest repository at most 11 times (median tool times; with two sizes only).
 """
 
 import json
+import statistics
 import sys
 
 MAX_RATIO = 1.5
@@ -24,6 +25,31 @@ LABELS = ["broad", "narrow", "batch"]
 def load(path):
     with open(path, encoding="utf-8") as f:
         return [json.loads(line) for line in f if line.strip()]
+
+
+def merged_times(records):
+    """One timing record per size and command line: the rounds' runs pooled."""
+    merged = {}
+    for r in records:
+        key = (r["n"], r["label"])
+        if key not in merged:
+            merged[key] = dict(r, check=dict(r["check"]))
+            continue
+        m = merged[key]
+        for field in ("tool_ms", "walker_ms", "ratios", "tool_cpu_ms", "walker_cpu_ms",
+                      "cpu_ratios"):
+            m[field] = m.get(field, []) + r.get(field, [])
+        m["check"]["ok"] = m["check"]["ok"] and r["check"]["ok"]
+    for m in merged.values():
+        m["median_tool_ms"] = statistics.median(m["tool_ms"])
+        m["median_walker_ms"] = statistics.median(m["walker_ms"])
+        m["median_ratio"] = statistics.median(m["ratios"])
+        if m.get("tool_cpu_ms"):
+            m["median_tool_cpu_ms"] = statistics.median(m["tool_cpu_ms"])
+            m["median_walker_cpu_ms"] = statistics.median(m["walker_cpu_ms"])
+        if m.get("cpu_ratios"):
+            m["median_cpu_ratio"] = statistics.median(m["cpu_ratios"])
+    return list(merged.values())
 
 
 def ordered(records):
@@ -67,8 +93,9 @@ def growth_table(times, failures):
         return
     low, high = sizes[0], sizes[-1]
     by = {(r["n"], r["label"]): r for r in times}
-    print("\nGrowth of the median time from N=%d to N=%d" % (low, high))
-    print("  %-7s %8s %8s %8s" % ("command", "tool", "walker", "target"))
+    print("\nGrowth of the median time from N=%d to N=%d (tool/walker: the tool's growth"
+          " over the walker's, which the machine's caches move much less)" % (low, high))
+    print("  %-7s %8s %8s %12s %8s" % ("command", "tool", "walker", "tool/walker", "target"))
     for label in LABELS:
         if (low, label) not in by or (high, label) not in by:
             continue
@@ -77,7 +104,8 @@ def growth_table(times, failures):
         ok = tool <= MAX_GROWTH
         if not ok:
             failures.append("%s: growth %.1f > %.0f" % (label, tool, MAX_GROWTH))
-        print("  %-7s %8.2f %8.2f %8s" % (label, tool, walker, "ok" if ok else "FAIL"))
+        print("  %-7s %8.2f %8.2f %12.2f %8s" % (label, tool, walker, tool / walker,
+                                                 "ok" if ok else "FAIL"))
 
 
 def strace_table(traces, failures, largest):
@@ -143,8 +171,9 @@ def main(argv):
     sizes = {r["n"] for r in records if "n" in r}
     largest = max(sizes) if sizes else 0
     failures = []
-    timing_table(kinds.get("time", []), failures, largest)
-    growth_table(kinds.get("time", []), failures)
+    times = merged_times(kinds.get("time", []))
+    timing_table(times, failures, largest)
+    growth_table(times, failures)
     strace_table(kinds.get("strace", []), failures, largest)
     rss_table(kinds.get("rss", []), kinds.get("rss_floor", []), failures, largest)
     print()

@@ -2,8 +2,8 @@
 # Benchmark of the driver-set search: the tool against a minimal walker on
 # generated repositories. See bench/README.md.
 #
-#   bench/run.sh [--quick] [--runs K] [--sizes "N1 N2"] [--seed S] [--cache DIR]
-#                [--tool PATH] [--no-strace]
+#   bench/run.sh [--quick] [--runs K] [--rounds R] [--sizes "N1 N2"] [--seed S]
+#                [--cache DIR] [--tool PATH] [--no-strace]
 set -euo pipefail
 
 BENCH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -11,7 +11,8 @@ SOURCE_DIR=$(dirname "$BENCH_DIR")
 CACHE_DIR=${HALVARD_BENCH_CACHE:-/tmp/halvard-bench}
 BUILD_DIR=$SOURCE_DIR/build-bench
 SIZES="2000 20000"
-RUNS=7
+RUNS=9
+ROUNDS=3
 WARMUP=2
 SEED=1
 TOOL=""
@@ -20,8 +21,9 @@ TRACE=1
 usage() {
     sed -n '2,7p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
     cat <<'EOF'
-  --quick      N=2000 only, 3 timed pairs
-  --runs K     timed pairs of tool and walker runs (default 7)
+  --quick      N=2000 only, 3 timed pairs in one round
+  --runs K     timed pairs of tool and walker runs per command line (default 9)
+  --rounds R   spread them over R rounds that each visit every size (default 3)
   --sizes L    repository sizes in sets (default "2000 20000")
   --seed S     generator seed (default 1)
   --cache DIR  repositories, traces and results (default /tmp/halvard-bench,
@@ -33,8 +35,9 @@ EOF
 
 while [[ $# -gt 0 ]]; do
     case $1 in
-        --quick) SIZES="2000"; RUNS=3; WARMUP=1 ;;
+        --quick) SIZES="2000"; RUNS=3; ROUNDS=1; WARMUP=1 ;;
         --runs) RUNS=$2; shift ;;
+        --rounds) ROUNDS=$2; shift ;;
         --sizes) SIZES=$2; shift ;;
         --seed) SEED=$2; shift ;;
         --cache) CACHE_DIR=$2; shift ;;
@@ -109,13 +112,20 @@ commands_for() {
 LABELS="broad narrow batch"
 
 # --- wall time --------------------------------------------------------------------
-echo "== wall time: $RUNS alternating pairs per command line, $WARMUP warm-up runs each"
-for n in $SIZES; do
-    for label in $LABELS; do
-        commands_for "$CACHE_DIR/repo-$n" "$label"
-        python3 "$BENCH_DIR/time_runs.py" --n "$n" --label "$label" --runs "$RUNS" \
-            --warmup "$WARMUP" --cwd "$WORK_DIR" --tool "$TOOL_CMD" --walker "$WALKER_CMD" \
-            --out "$RESULTS"
+# The pairs are spread over rounds, each visiting every size and command line, so that
+# a machine that slows down or speeds up during the run moves all sizes alike: the
+# growth from the smallest to the largest size compares runs made side by side.
+PAIRS=$(( (RUNS + ROUNDS - 1) / ROUNDS ))
+echo "== wall time: $ROUNDS round(s) of $PAIRS alternating pairs per size and command line," \
+    "$WARMUP warm-up runs each"
+for round in $(seq 1 "$ROUNDS"); do
+    for n in $SIZES; do
+        for label in $LABELS; do
+            commands_for "$CACHE_DIR/repo-$n" "$label"
+            python3 "$BENCH_DIR/time_runs.py" --n "$n" --label "$label" --runs "$PAIRS" \
+                --warmup "$WARMUP" --cwd "$WORK_DIR" --tool "$TOOL_CMD" \
+                --walker "$WALKER_CMD" --out "$RESULTS"
+        done
     done
 done
 

@@ -103,6 +103,7 @@ def main(argv):
               "median_walker_ms": statistics.median(walker_ms),
               "median_ratio": statistics.median(ratios),
               "tool_cpu_ms": tool_cpu_ms, "walker_cpu_ms": walker_cpu_ms,
+              "cpu_ratios": cpu_ratios,
               "median_tool_cpu_ms": statistics.median(tool_cpu_ms),
               "median_walker_cpu_ms": statistics.median(walker_cpu_ms),
               "median_cpu_ratio": statistics.median(cpu_ratios), "check": check}
