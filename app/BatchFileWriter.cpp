@@ -52,14 +52,6 @@ void AppendEscaped(std::string& line, std::string_view value) {
     }
 }
 
-// The absolute form of a path as PathName::GetFullPath gives it: empty when
-// there is none.
-std::string FullPathOf(std::string_view path) {
-    std::string full;
-    if (!path.empty()) platform::FullPath(std::string(path).c_str(), full);
-    return full;
-}
-
 // The directories of the Windows-version matches, relative to the driver path,
 // each in double quotes, joined with ";".
 std::string RelativeDirectories(const CString& sets, std::string_view root, bool& unsafe) {
@@ -107,8 +99,9 @@ int DriverSearchTool::WriteBatchFile(const CString& list) {
     variables.reserve(variables.size() + sets.size() + 2);
     variables.push_back({std::string(kDdlPath) + "_#", std::to_string(sets.size())});
     for (std::size_t k = 1; k <= sets.size(); ++k) {
-        variables.push_back({std::string(kDdlPath) + "_" + std::to_string(k),
-                             FullPathOf(PathName::DirectoryOf(sets[k - 1]))});
+        std::string directory;
+        PathName::FullPathOf(PathName::DirectoryOf(sets[k - 1]), directory);
+        variables.push_back({std::string(kDdlPath) + "_" + std::to_string(k), std::move(directory)});
     }
     bool unsafe = IsUnsafeForBatch(batchPath.GetFileName().View());
     for (const BatchVariable& variable : variables) unsafe = unsafe || IsUnsafeForBatch(variable.value);

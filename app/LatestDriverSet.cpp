@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DriverSearchTool.h"
+#include "PathName.h"
 #include "Platform.h"
 
 namespace {
@@ -66,12 +67,10 @@ void DriverSearchTool::PrintReportLine(const char* label, const char* value) con
 
 void DriverSearchTool::ReportDriverSets(const CString& list) {
     PrintLine("\nAll matching DrvSet.ini files...");
-    std::string path;
     std::string fullPath;
     for (std::string_view item : list.GetItemViews(",")) {
         const DriverSetInfo info = GetDriverSetInfo(item);
-        path.assign(item);
-        if (path.empty() || !platform::FullPath(path.c_str(), fullPath)) fullPath.clear();
+        PathName::FullPathOf(item, fullPath);
         PrintLine("\nDriverSet:", fullPath);
         PrintReportLine(kWindowsVersionLabel, info.Get(DriverSetInfo::WindowsVersion));
         const char* kastrel = info.Get(DriverSetInfo::KastrelVersion);

@@ -120,10 +120,13 @@ CString PathName::GetExtension() const {
 
 CString PathName::GetFullPath() const {
     std::string full;
-    if (text_.IsEmpty() || !platform::FullPath(text_.GetCharString(), full)) {
-        return CString();
-    }
+    FullPathOf(text_.View(), full);
     return CString(full.data(), static_cast<unsigned>(full.size()));
+}
+
+void PathName::FullPathOf(std::string_view path, std::string& full) {
+    full.clear();
+    if (!path.empty() && !platform::FullPath(std::string(path).c_str(), full)) full.clear();
 }
 
 const CString& PathName::MakeFullPath() {

@@ -3,6 +3,9 @@
 // platform rules (Platform.h): "\" on Windows, "\" and "/" on POSIX.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "CString.h"
 
 class PathName {
@@ -31,6 +34,8 @@ public:
     CString GetBaseName() const;
     CString GetExtension() const;
     CString GetFullPath() const;  // empty on failure
+    // GetFullPath of a path text, into a caller's buffer: empty when there is none.
+    static void FullPathOf(std::string_view path, std::string& full);
     const CString& MakeFullPath();  // the new text
     const CString& Append(const CString& component);  // the new text
     bool Exists() const;
