@@ -101,10 +101,13 @@ int DriverSearchTool::WriteBatchFile(const CString& list) {
     for (std::size_t k = 1; k <= sets.size(); ++k) {
         std::string directory;
         PathName::FullPathOf(PathName::DirectoryOf(sets[k - 1]), directory);
-        variables.push_back({std::string(kDdlPath) + "_" + std::to_string(k), std::move(directory)});
+        variables.push_back(
+            {std::string(kDdlPath) + "_" + std::to_string(k), std::move(directory)});
     }
     bool unsafe = IsUnsafeForBatch(batchPath.GetFileName().View());
-    for (const BatchVariable& variable : variables) unsafe = unsafe || IsUnsafeForBatch(variable.value);
+    for (const BatchVariable& variable : variables) {
+        unsafe = unsafe || IsUnsafeForBatch(variable.value);
+    }
     if (osMatches) {
         variables.push_back({"QL_NOS_All_DDL_Paths",
                              RelativeDirectories(*osMatches, driverPath.Text().View(), unsafe)});

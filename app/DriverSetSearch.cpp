@@ -297,7 +297,9 @@ std::string_view DriverSetStore::Add(std::string_view path, const std::string_vi
     const std::size_t slot = SlotOf(path, hash);
     Record* record = slots_[slot];
     std::size_t size = 0;
-    for (int field = 0; field < DriverSetInfo::FieldCount; ++field) size += values[field].size() + 1;
+    for (int field = 0; field < DriverSetInfo::FieldCount; ++field) {
+        size += values[field].size() + 1;
+    }
     char* kept;
     if (record != nullptr) {
         kept = Keep(size);

@@ -238,7 +238,8 @@ void IniFile::GetValues(const char* text, unsigned long length, bool decode,
         return true;
     };
     bool foundFew[16] = {};  // most callers ask for a few keys: no allocation for them
-    std::unique_ptr<bool[]> foundMany(count > 16 ? new bool[static_cast<size_t>(count)]() : nullptr);
+    std::unique_ptr<bool[]> foundMany(count > 16 ? new bool[static_cast<size_t>(count)]()
+                                                 : nullptr);
     bool* found = foundMany ? foundMany.get() : foundFew;
     int remaining = count;
     ScanSection(nextLine, section, [&](Span name, Span value) {
