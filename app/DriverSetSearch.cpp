@@ -22,7 +22,6 @@ const char* const kDescriptorName = "DrvSet.ini";
 
 const CString kListDelimiter = ",";
 
-
 // The directories a walk has entered, by identity: a flat open-addressing set,
 // as tens of thousands of directories are entered.
 class DirectorySet {
@@ -319,8 +318,8 @@ std::string_view DriverSetStore::Add(std::string_view path, const std::string_vi
     return std::string_view(record->Path(), record->length);
 }
 
-// Keeps the values a descriptor's bytes, as stored, give for the keys of its
-// section "Main".
+// Keeps what a descriptor's bytes, as stored, give for the keys of its section
+// "Main".
 std::string_view DriverSearchTool::RememberDriverSet(std::string_view path,
                                                     const std::string& contents) {
     static const CString kSection = "Main";

@@ -115,8 +115,7 @@ double DriverSearchTool::GetCreationTimestamp(std::string_view date, std::string
 // earliest of equal timestamps would, reading each set's timestamp once.
 CString DriverSearchTool::FindLatestDriverSet(CString& list) {
     PrintLine("\nSearching for latest Driver Set...");
-    const CString original(list);  // the items below are views of this text
-    std::vector<std::string_view> items = original.GetItemViews(",");
+    std::vector<std::string_view> items = list.GetItemViews(",");
     if (items.empty()) return CString();
 
     std::vector<double> timestamps;
@@ -128,8 +127,9 @@ CString DriverSearchTool::FindLatestDriverSet(CString& list) {
     }
 
     OrderLatestFirst(items, timestamps);
-    list.SetItems(items, ",");
-    return CString(items[0].data(), static_cast<unsigned>(items[0].size()));
+    const CString latest(items[0].data(), static_cast<unsigned>(items[0].size()));
+    list.SetItems(items, ",");  // the views die with the list's old text
+    return latest;
 }
 
 template <typename Item>

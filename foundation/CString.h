@@ -104,7 +104,7 @@ public:
     // valid while the list is neither changed nor destroyed.
     std::vector<std::string_view> GetItemViews(const CString& delimiter) const;
     // Makes this the list of the given items, as AddItem of each to an empty list would.
-    // The items must not be views of this list.
+    // The items may be views of this list's own text (they are invalid afterwards).
     void SetItems(const std::vector<CString>& items, const CString& delimiter);
     void SetItems(const std::vector<std::string_view>& items, const CString& delimiter);
     bool HasEmptyItemFlag() const { return emptyItem_; }

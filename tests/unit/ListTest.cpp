@@ -12,6 +12,8 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -224,6 +226,12 @@ TEST(ListSetItems, AsAddItemOfEach) {
     std::vector<CString> items = {CString("x"), CString("y")};
     items[0].SetItems(items, CString(";"));
     EXPECT_EQ("x;y", Text(items[0]));
+    // Reordered from views of its own text, as the latest choice does.
+    CString own("alpha,beta,gamma");
+    std::vector<std::string_view> views = own.GetItemViews(comma);
+    std::swap(views[0], views[2]);
+    own.SetItems(views, comma);
+    EXPECT_EQ("gamma,beta,alpha", Text(own));
 }
 
 TEST(ListTextOperations, CountTrimRemoveReplace) {
