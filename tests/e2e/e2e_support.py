@@ -37,6 +37,12 @@ def windows_only(reason="needs the Windows build under Wine"):
     return unittest.skipUnless(is_windows(), reason)
 
 
+def wine_launcher():
+    """The command that starts a Windows program here: `wine`, or Wine's 64-bit loader on a
+    machine that cannot run 32-bit programs (scripts/wine-launcher.sh finds which)."""
+    return os.environ.get("HALVARD_WINE") or "wine"
+
+
 # ---------------------------------------------------------------------------
 # Paths as the platform under test writes them
 
@@ -367,7 +373,7 @@ def run_command(command, cwd=None, timeout=None):
     env = dict(os.environ)
     if is_windows():
         env["WINEDEBUG"] = "-all"
-        command = ["wine"] + list(command)
+        command = [wine_launcher()] + list(command)
     if timeout is None:  # a first Wine run may have to create its prefix
         timeout = 180 if is_windows() else 20
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:

@@ -239,7 +239,7 @@ class PackageTest(unittest.TestCase):
         if is_windows():
             if os.environ.get("HALVARD_SKIP_WINE_RUN") == "1":
                 return
-            command, repo = ["wine", program], wine_path(os.path.join(example, "repo"))
+            command, repo = [os.environ.get("HALVARD_WINE") or "wine", program], wine_path(os.path.join(example, "repo"))
         else:
             command, repo = [program], os.path.join(example, "repo")
         code, out = run(command + ["/?"])
