@@ -54,11 +54,9 @@ struct Span {
 };
 
 // The text of a string as it stands: while a GetBuffer buffer is outstanding
-// its caller may have written a text of another length into it.
-Span ViewOf(const CString& s) {
-    const char* text = s.GetCharString();
-    return {text, s.IsLocked() ? TextLength(text) : s.GetLength()};
-}
+// its caller may have written a text of another length into it, which
+// GetLength measures.
+Span ViewOf(const CString& s) { return {s.GetCharString(), s.GetLength()}; }
 
 bool SpanLess(const Span& a, const Span& b) {
     unsigned common = std::min(a.size, b.size);
@@ -453,13 +451,14 @@ bool CString::operator==(const CString& other) const {
     return SpanEqual(ViewOf(*this), ViewOf(other));
 }
 
+// The view holds no NUL, so a match of all its characters leaves text[size] readable.
 bool CString::operator==(const char* text) const {
-    return text != nullptr && std::strcmp(text_, text) == 0;
+    if (text == nullptr) return false;
+    const Span view = ViewOf(*this);
+    return std::strncmp(view.data, text, view.size) == 0 && text[view.size] == '\0';
 }
 
-bool CString::operator!=(const char* text) const {
-    return text == nullptr || std::strcmp(text_, text) != 0;
-}
+bool CString::operator!=(const char* text) const { return !(*this == text); }
 
 int CString::Compare(const CString& other) const {
     Span a = ViewOf(*this);
@@ -468,13 +467,16 @@ int CString::Compare(const CString& other) const {
     return SpanLess(b, a) ? 1 : 0;
 }
 
+// _stricmp: the difference of the first folded bytes that differ, where the
+// end of the shorter text counts as a NUL.
 int CString::CompareNoCase(const CString& other) const {
-    const unsigned char* a = reinterpret_cast<const unsigned char*>(text_);
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(other.text_);
-    for (;; ++a, ++b) {
-        const int ca = static_cast<unsigned char>(ToLowerAscii(static_cast<char>(*a)));
-        const int cb = static_cast<unsigned char>(ToLowerAscii(static_cast<char>(*b)));
-        if (ca != cb || ca == 0) return ca - cb;
+    const Span a = ViewOf(*this);
+    const Span b = ViewOf(other);
+    const unsigned common = std::min(a.size, b.size);
+    for (unsigned i = 0;; ++i) {
+        const int ca = i < a.size ? static_cast<unsigned char>(ToLowerAscii(a.data[i])) : 0;
+        const int cb = i < b.size ? static_cast<unsigned char>(ToLowerAscii(b.data[i])) : 0;
+        if (ca != cb || i >= common) return ca - cb;
     }
 }
 
@@ -618,11 +620,18 @@ CString CString::MakeLower() {
 
 // ---- Buffer access and memory ----
 
+unsigned CString::LockedTextLength() const {
+    const void* nul = std::memchr(text_, '\0', capacity_);
+    return nul ? static_cast<unsigned>(static_cast<const char*>(nul) - text_) : capacity_;
+}
+
 char* CString::GetBuffer(unsigned capacity) {
     if (capacity == 0) {
         if (IsLocked()) {
+            length_ = LockedTextLength();
+            text_[length_] = '\0';  // a writer that overwrote the last byte
             lockedLength_ = 0;
-            length_ = TextLength(text_);
+            if (length_ > 0) emptyItem_ = false;
         } else {
             Assign("", 0);
         }
@@ -655,6 +664,7 @@ bool CString::ReleaseBuffer() {
             capacity_ = length;
         }
         length_ = length;
+        emptyItem_ = false;  // the flag describes an empty text
     } else if (!wasLocked) {
         Assign("", 0);
     } else {
@@ -712,7 +722,7 @@ void CString::AddItem(std::string_view item, const CString& delimiter) {
 }
 
 int CString::GetItemCount(const CString& delimiter) const {
-    if (emptyItem_) return 1;
+    if (HasEmptyItemFlag()) return 1;
     if (ViewOf(*this).size == 0 || ViewOf(delimiter).size == 0) return 0;
     return CountOccurrences(delimiter) + 1;
 }

@@ -32,8 +32,9 @@ public:
     CString& operator=(CString&& other) noexcept;
     void Empty();
 
-    unsigned GetLength() const { return length_; }
-    bool IsEmpty() const { return length_ == 0; }
+    // While locked, the reads see the text in the buffer as it stands (see GetBuffer).
+    unsigned GetLength() const { return lockedLength_ == 0 ? length_ : LockedTextLength(); }
+    bool IsEmpty() const { return lockedLength_ == 0 ? length_ == 0 : text_[0] == '\0'; }
     char GetAt(unsigned index) const;
     char operator[](unsigned index) const { return GetAt(index); }
     const char* GetCharString() const { return text_; }
@@ -79,6 +80,11 @@ public:
 
     // GetBuffer(n > 0) hands out a writable buffer of n + 1 bytes and locks the
     // string; ReleaseBuffer (or GetBuffer(0)) unlocks it and shrinks it to its text.
+    // The caller writes at most n characters and a NUL; the last byte of the
+    // buffer is NUL already. While locked, the changes above have no effect and
+    // every read (length, access, comparison, search, Left/Mid/Right, the list
+    // reads, copies, concatenation, output) sees the text as it stands in the
+    // buffer: up to its first NUL, at most n characters. ToInt and ToLong give 0.
     char* GetBuffer(unsigned capacity);
     bool ReleaseBuffer();
     bool IsLocked() const { return lockedLength_ != 0; }
@@ -107,7 +113,8 @@ public:
     // The items may be views of this list's own text (they are invalid afterwards).
     void SetItems(const std::vector<CString>& items, const CString& delimiter);
     void SetItems(const std::vector<std::string_view>& items, const CString& delimiter);
-    bool HasEmptyItemFlag() const { return emptyItem_; }
+    // The flag describes an empty text: it does not count while a locked buffer holds text.
+    bool HasEmptyItemFlag() const { return emptyItem_ && IsEmpty(); }
 
     int CountOccurrences(const CString& text) const;  // non-overlapping
     const char* TrimLeft(const CString& characters);
@@ -123,6 +130,8 @@ private:
     static CString Concatenate(const char* left, unsigned leftLength, const char* right,
                                unsigned rightLength);
     void Assign(const char* text, unsigned length);
+    // The length of the text in a locked buffer: up to its first NUL, at most capacity_.
+    unsigned LockedTextLength() const;
 
     char* text_;
     unsigned length_;

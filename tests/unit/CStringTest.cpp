@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -290,6 +291,263 @@ TEST(CStringBuffer, CapacityKeepsPrefixAndZeroUnlocks) {
     EXPECT_TRUE(s.IsEmpty());
     s += "ok";
     EXPECT_EQ("ok", Text(s));
+}
+
+// ---- Reads of a locked string: the text as it stands in the buffer ----
+
+// "abcdef", locked with GetBuffer(260), with "123" written into the buffer: the
+// buffer holds "123", a NUL, and the old "ef" behind it.
+void LockWith123(CString& s) {
+    s = "abcdef";
+    char* buffer = s.GetBuffer(260);
+    ASSERT_NE(nullptr, buffer);
+    std::strcpy(buffer, "123");
+}
+
+std::string Bool(bool value) { return value ? "true" : "false"; }
+std::string Int(long long value) { return std::to_string(value); }
+std::string Char(char c) { return c == '\0' ? "NUL" : std::string(1, c); }
+std::string Sign(int value) { return value < 0 ? "<0" : value > 0 ? ">0" : "0"; }
+
+struct LockedRead {
+    const char* operation;
+    std::function<std::string(CString&)> read;
+    const char* expected;
+};
+
+const LockedRead kLockedReads[] = {
+    // Length and access
+    {"GetLength", [](CString& s) { return Int(s.GetLength()); }, "3"},
+    {"IsEmpty", [](CString& s) { return Bool(s.IsEmpty()); }, "false"},
+    {"GetAt(0)", [](CString& s) { return Char(s.GetAt(0)); }, "1"},
+    {"GetAt(2)", [](CString& s) { return Char(s.GetAt(2)); }, "3"},
+    {"GetAt(3)", [](CString& s) { return Char(s.GetAt(3)); }, "NUL"},
+    {"GetAt(4)", [](CString& s) { return Char(s.GetAt(4)); }, "NUL"},
+    {"[1]", [](CString& s) { return Char(s[1]); }, "2"},
+    {"[5]", [](CString& s) { return Char(s[5]); }, "NUL"},
+    {"GetCharString", [](CString& s) { return std::string(s.GetCharString()); }, "123"},
+    {"View", [](CString& s) { return std::string(s.View()); }, "123"},
+    {"ToInt (0 while locked)", [](CString& s) { return Int(s.ToInt()); }, "0"},
+    {"ToLong (0 while locked)", [](CString& s) { return Int(s.ToLong()); }, "0"},
+    // Comparison
+    {"== CString 123", [](CString& s) { return Bool(s == CString("123")); }, "true"},
+    {"== CString abcdef", [](CString& s) { return Bool(s == CString("abcdef")); }, "false"},
+    {"CString 123 ==", [](CString& s) { return Bool(CString("123") == s); }, "true"},
+    {"!= CString 123", [](CString& s) { return Bool(s != CString("123")); }, "false"},
+    {"== text 123", [](CString& s) { return Bool(s == "123"); }, "true"},
+    {"== text 123ef", [](CString& s) { return Bool(s == "123ef"); }, "false"},
+    {"== text 12", [](CString& s) { return Bool(s == "12"); }, "false"},
+    {"!= text 123", [](CString& s) { return Bool(s != "123"); }, "false"},
+    {"!= text abcdef", [](CString& s) { return Bool(s != "abcdef"); }, "true"},
+    {"Compare 123", [](CString& s) { return Int(s.Compare(CString("123"))); }, "0"},
+    {"Compare 1234", [](CString& s) { return Int(s.Compare(CString("1234"))); }, "-1"},
+    {"Compare 12", [](CString& s) { return Int(s.Compare(CString("12"))); }, "1"},
+    {"CString 1234 Compare", [](CString& s) { return Int(CString("1234").Compare(s)); }, "1"},
+    {"CompareNoCase 123", [](CString& s) { return Sign(s.CompareNoCase(CString("123"))); }, "0"},
+    {"CompareNoCase 123E", [](CString& s) { return Sign(s.CompareNoCase(CString("123E"))); },
+     "<0"},
+    {"CompareNoCase 12", [](CString& s) { return Sign(s.CompareNoCase(CString("12"))); }, ">0"},
+    {"CString 123e CompareNoCase",
+     [](CString& s) { return Sign(CString("123e").CompareNoCase(s)); }, ">0"},
+    {"Equals 123", [](CString& s) { return Bool(s.Equals(CString("123"))); }, "true"},
+    {"EqualsNoCase 123", [](CString& s) { return Bool(s.EqualsNoCase(CString("123"))); }, "true"},
+    {"StartsWith 12", [](CString& s) { return Bool(s.StartsWith(CString("12"))); }, "true"},
+    {"StartsWith 123e", [](CString& s) { return Bool(s.StartsWith(CString("123e"))); }, "false"},
+    {"EndsWith 23", [](CString& s) { return Bool(s.EndsWith(CString("23"))); }, "true"},
+    {"EndsWith ef", [](CString& s) { return Bool(s.EndsWith(CString("ef"))); }, "false"},
+    {"as prefix: 1234 StartsWith",
+     [](CString& s) { return Bool(CString("1234").StartsWith(s)); }, "true"},
+    // Search
+    {"Find 3", [](CString& s) { return Int(s.Find(CString("3"))); }, "2"},
+    {"Find ef", [](CString& s) { return Int(s.Find(CString("ef"))); }, "-1"},
+    {"FindNth 2,1", [](CString& s) { return Int(s.FindNth(CString("2"), 1)); }, "1"},
+    {"FindNth e,0", [](CString& s) { return Int(s.FindNth(CString("e"), 0)); }, "-1"},
+    {"ReverseFind 23", [](CString& s) { return Int(s.ReverseFind(CString("23"))); }, "1"},
+    {"Contains def", [](CString& s) { return Bool(s.Contains(CString("def"))); }, "false"},
+    {"Contains 12", [](CString& s) { return Bool(s.Contains(CString("12"))); }, "true"},
+    {"as pattern: x123y Find", [](CString& s) { return Int(CString("x123y").Find(s)); }, "1"},
+    {"CountOccurrences e", [](CString& s) { return Int(s.CountOccurrences(CString("e"))); }, "0"},
+    // Left, Mid, Right
+    {"Left(2)", [](CString& s) { return Text(s.Left(2)); }, "12"},
+    {"Left(3)", [](CString& s) { return Text(s.Left(3)); }, "123"},
+    {"Left(5)", [](CString& s) { return Text(s.Left(5)); }, "123"},
+    {"Left(-1)", [](CString& s) { return Text(s.Left(-1)); }, "123"},
+    {"Mid(1, 0)", [](CString& s) { return Text(s.Mid(1, 0)); }, "23"},
+    {"Mid(1, 5)", [](CString& s) { return Text(s.Mid(1, 5)); }, "23"},
+    {"Mid(3, 0)", [](CString& s) { return Text(s.Mid(3, 0)); }, ""},
+    {"Mid(4, 2)", [](CString& s) { return Text(s.Mid(4, 2)); }, ""},
+    {"Right(2)", [](CString& s) { return Text(s.Right(2)); }, "23"},
+    {"Right(5)", [](CString& s) { return Text(s.Right(5)); }, "123"},
+    // Lists
+    {"GetItemCount ,", [](CString& s) { return Int(s.GetItemCount(CString(","))); }, "1"},
+    {"GetItemCount 2", [](CString& s) { return Int(s.GetItemCount(CString("2"))); }, "2"},
+    {"GetItem -1 by 2", [](CString& s) { return Text(s.GetItem(-1, CString("2"))); }, "3"},
+    {"GetItem 0 by ,", [](CString& s) { return Text(s.GetItem(0, CString(","))); }, "123"},
+    {"GetItems by 2",
+     [](CString& s) {
+         std::string joined;
+         for (const CString& item : s.GetItems(CString("2"))) joined += Text(item) + "|";
+         return joined;
+     },
+     "1|3|"},
+    {"GetItemViews by ,",
+     [](CString& s) { return std::string(s.GetItemViews(CString(",")).at(0)); }, "123"},
+    {"HasEmptyItemFlag", [](CString& s) { return Bool(s.HasEmptyItemFlag()); }, "false"},
+    {"as item: AddItem",
+     [](CString& s) {
+         CString list("x");
+         list.AddItem(s, CString(","));
+         return Text(list);
+     },
+     "x,123"},
+    {"as delimiter: GetItemCount",
+     [](CString& s) { return Int(CString("a123b123c").GetItemCount(s)); }, "3"},
+    // Copies, concatenation, appends to others, output
+    {"copy construction", [](CString& s) { return Text(CString(s)); }, "123"},
+    {"copy assignment",
+     [](CString& s) {
+         CString copy("zz");
+         copy = s;
+         return Text(copy);
+     },
+     "123"},
+    {"move construction (copies)", [](CString& s) { return Text(CString(std::move(s))); }, "123"},
+    {"move assignment (copies)",
+     [](CString& s) {
+         CString target("zz");
+         target = std::move(s);
+         return Text(target);
+     },
+     "123"},
+    {"locked + CString", [](CString& s) { return Text(s + CString("x")); }, "123x"},
+    {"CString + locked", [](CString& s) { return Text(CString("x") + s); }, "x123"},
+    {"locked + text", [](CString& s) { return Text(s + "x"); }, "123x"},
+    {"text + locked", [](CString& s) { return Text("x" + s); }, "x123"},
+    {"locked + locked", [](CString& s) { return Text(s + s); }, "123123"},
+    {"+= locked",
+     [](CString& s) {
+         CString target("x");
+         target += s;
+         return Text(target);
+     },
+     "x123"},
+    {"CopyCharString",
+     [](CString& s) {
+         char* copy = s.CopyCharString();
+         std::string text(copy);
+         delete[] copy;
+         return text;
+     },
+     "123"},
+    {"<<",
+     [](CString& s) {
+         std::ostringstream stream;
+         stream << s << "|";
+         return stream.str();
+     },
+     "123|"},
+    // Writes stay blocked; what they report is read from the text as it stands.
+    {"RemoveFirst 2 (finds, removes nothing)",
+     [](CString& s) { return Bool(s.RemoveFirst(CString("2"))) + Text(s); }, "true123"},
+    {"RemoveFirst ef", [](CString& s) { return Bool(s.RemoveFirst(CString("ef"))); }, "false"},
+    {"InsertItem (position only)",
+     [](CString& s) {
+         return Int(s.InsertItem(CString("x"), CString("q"), CString("2"))) + Text(s);
+     },
+     "2123"},
+    {"TrimRight 3 (no effect)", [](CString& s) { return std::string(s.TrimRight(CString("3"))); },
+     "123"},
+};
+
+TEST(CStringLockedReads, SeeTheTextWrittenIntoTheBuffer) {
+    for (const LockedRead& row : kLockedReads) {
+        CString s;
+        LockWith123(s);
+        EXPECT_EQ(row.expected, row.read(s)) << row.operation;
+        // A read changes nothing: the string is still locked on "123".
+        EXPECT_TRUE(s.IsLocked()) << row.operation;
+        EXPECT_EQ("123", Text(s)) << row.operation;
+        EXPECT_TRUE(s.ReleaseBuffer()) << row.operation;
+        EXPECT_EQ("123", Text(s)) << row.operation;
+    }
+}
+
+TEST(CStringLockedReads, ReleaseKeepsTheWrittenText) {
+    for (bool release : {true, false}) {
+        CString s;
+        LockWith123(s);
+        s = "other";  // no effect while locked
+        s += "more";
+        if (release) {
+            EXPECT_TRUE(s.ReleaseBuffer());
+        } else {
+            s.GetBuffer(0);  // unlocks too
+        }
+        EXPECT_FALSE(s.IsLocked());
+        EXPECT_EQ(3u, s.GetLength());
+        EXPECT_STREQ("123", s.GetCharString());
+        EXPECT_TRUE(s == "123");
+        EXPECT_EQ("23", Text(s.Right(2)));
+        EXPECT_EQ(123, s.ToInt());
+        s += "4";
+        EXPECT_EQ("1234", Text(s));
+    }
+}
+
+TEST(CStringLockedReads, LengthFollowsEveryWrite) {
+    CString s("abcdef");
+    char* buffer = s.GetBuffer(260);
+    EXPECT_EQ(6u, s.GetLength());  // the kept text
+    buffer[0] = '\0';
+    EXPECT_EQ(0u, s.GetLength());
+    EXPECT_TRUE(s.IsEmpty());
+    EXPECT_EQ("", Text(s.Left(-1)));
+    EXPECT_EQ(-1, s.Find(CString("b")));
+    std::memcpy(buffer, "12", 2);  // no NUL of its own: "12" over the old "cdef"
+    EXPECT_EQ("12cdef", Text(s));
+    std::strcpy(buffer, "C:\\a\\much\\longer\\path");
+    EXPECT_EQ(21u, s.GetLength());
+    EXPECT_EQ("path", Text(s.Right(4)));
+    EXPECT_TRUE(s.ReleaseBuffer());
+    EXPECT_EQ("C:\\a\\much\\longer\\path", Text(s));
+}
+
+TEST(CStringLockedReads, BufferFilledWithoutNul) {
+    // All capacity characters written and no NUL among them: the last byte of
+    // the buffer, which GetBuffer set to NUL, ends the text.
+    CString s("ab");
+    char* buffer = s.GetBuffer(4);
+    std::memcpy(buffer, "wxyz", 4);
+    EXPECT_EQ(4u, s.GetLength());
+    EXPECT_STREQ("wxyz", s.GetCharString());
+    EXPECT_TRUE(s == "wxyz");
+    EXPECT_EQ('z', s.GetAt(3));
+    EXPECT_EQ('\0', s.GetAt(4));
+    EXPECT_EQ("yz", Text(s.Right(2)));
+    EXPECT_EQ(3, s.Find(CString("z")));
+    EXPECT_TRUE(s.ReleaseBuffer());
+    EXPECT_EQ("wxyz", Text(s));
+
+    // A writer that overwrote that last byte too: the reads stop at the
+    // capacity, and unlocking ends the text there again.
+    for (bool release : {true, false}) {
+        CString t("ab");
+        buffer = t.GetBuffer(4);
+        std::memcpy(buffer, "wxyz!", 5);  // one byte more than allowed, inside the buffer
+        EXPECT_EQ(4u, t.GetLength());
+        EXPECT_EQ("wxyz", std::string(t.View()));
+        EXPECT_TRUE(t == "wxyz");
+        EXPECT_FALSE(t == "wxyz!");
+        EXPECT_EQ(0, t.CompareNoCase(CString("WXYZ")));
+        EXPECT_EQ("wxyz", Text(CString(t)));
+        if (release) {
+            EXPECT_TRUE(t.ReleaseBuffer());
+        } else {
+            t.GetBuffer(0);
+        }
+        EXPECT_STREQ("wxyz", t.GetCharString());
+        EXPECT_EQ(4u, t.GetLength());
+    }
 }
 
 TEST(CStringMemory, CharStrings) {

@@ -187,6 +187,37 @@ TEST(ListInsertItem, PositionsAndResults) {
     EXPECT_EQ(2, flagged.GetItemCount(comma));
 }
 
+TEST(ListLocked, EmptyItemFlagDescribesOnlyAnEmptyBuffer) {
+    const CString comma(",");
+    for (bool release : {true, false}) {
+        CString list = ListWithEmptyItem();
+        char* buffer = list.GetBuffer(16);
+        EXPECT_TRUE(list.HasEmptyItemFlag());  // nothing written yet: one empty item
+        EXPECT_EQ(1, list.GetItemCount(comma));
+        std::strcpy(buffer, "a,b");
+        EXPECT_FALSE(list.HasEmptyItemFlag());
+        EXPECT_EQ(2, list.GetItemCount(comma));
+        EXPECT_EQ("b", Text(list.GetItem(1, comma)));
+        EXPECT_EQ(2u, list.GetItems(comma).size());
+        if (release) {
+            EXPECT_TRUE(list.ReleaseBuffer());
+        } else {
+            list.GetBuffer(0);
+        }
+        EXPECT_EQ("a,b", Text(list));
+        EXPECT_FALSE(list.HasEmptyItemFlag());
+        EXPECT_EQ(2, list.GetItemCount(comma));
+        list.AddItem(CString("c"), comma);
+        EXPECT_EQ("a,b,c", Text(list));
+    }
+    // A locked list left empty keeps its one empty item.
+    CString list = ListWithEmptyItem();
+    list.GetBuffer(16);
+    EXPECT_TRUE(list.ReleaseBuffer());
+    EXPECT_TRUE(list.HasEmptyItemFlag());
+    EXPECT_EQ(1, list.GetItemCount(comma));
+}
+
 TEST(ListSortItems, ByteOrderStable) {
     const CString comma(",");
     CString list("c,a,B,a");
