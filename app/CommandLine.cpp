@@ -60,6 +60,10 @@ const char* const kReturnCodeTexts[] = {
     " = Error:General application error",
 };
 
+bool StartsWithWhiteSpace(const CString& path) {
+    return !path.IsEmpty() && (path[0] == ' ' || path[0] == '\t' || path[0] == '\n');
+}
+
 }  // namespace
 
 int DriverSearchTool::HandleCommandLine(int argc, const char* const* argv) {
@@ -67,7 +71,7 @@ int DriverSearchTool::HandleCommandLine(int argc, const char* const* argv) {
     CString optionName;
     CString relatedNames;
     int result = ParseCommandLine(argc, argv, errorCode, optionName, relatedNames);
-    if (result == kSuccessFound) return result;
+    if (result == kSuccessFound) return RefuseUnlistablePaths();
 
     PrintUsage();
     if (result == kDriverPathNotFound) {
@@ -76,6 +80,33 @@ int DriverSearchTool::HandleCommandLine(int argc, const char* const* argv) {
     if (result == kMediaNotFound) PrintLine("\nFile " + mediaPath.GetPath() + " Not Found:");
     if (errorCode != 0) PrintSyntaxError(errorCode, optionName, relatedNames);
     return result;
+}
+
+// Found paths travel in comma lists whose items begin with the path as typed: a
+// comma in it would split every item, and white space at its start would be
+// trimmed off the first. Such a path is refused rather than searched under a
+// name that is not its own.
+int DriverSearchTool::RefuseUnlistablePaths() {
+    const CString& driver = driverPath.Text();
+    if (driver.Contains(",")) {
+        PrintLine("Driver path with a comma in its name cannot be searched:" + driver);
+        return kDriverPathNotFound;
+    }
+    if (StartsWithWhiteSpace(driver)) {
+        PrintLine("Driver path that starts with white space cannot be searched:" + driver);
+        return kDriverPathNotFound;
+    }
+    if (!hasMediaPath) return kSuccessFound;
+    const CString& media = mediaPath.Text();
+    if (media.Contains(",")) {
+        PrintLine("Media path with a comma in its name cannot be searched:" + media);
+        return kMediaNotFound;
+    }
+    if (StartsWithWhiteSpace(media)) {
+        PrintLine("Media path that starts with white space cannot be searched:" + media);
+        return kMediaNotFound;
+    }
+    return kSuccessFound;
 }
 
 int DriverSearchTool::ParseCommandLine(int argc, const char* const* argv, int& errorCode,
@@ -120,7 +151,8 @@ int DriverSearchTool::ParseCommandLine(int argc, const char* const* argv, int& e
         }
     }
 
-    if (driverPath.IsEmpty() || !driverPath.Exists()) return kDriverPathNotFound;
+    // A file or device is no repository: it is not found, as a missing path.
+    if (driverPath.IsEmpty() || !driverPath.IsDirectory()) return kDriverPathNotFound;
     if (hasMediaPath && !mediaPath.IsEmpty() && !mediaPath.Exists()) return kMediaNotFound;
     return kSuccessFound;
 }

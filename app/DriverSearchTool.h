@@ -106,6 +106,7 @@ public:
     int ParseCommandLine(int argc, const char* const* argv, int& errorCode, CString& optionName,
                          CString& relatedNames);
     void PrintSyntaxError(int errorCode, const CString& optionName, const CString& relatedNames);
+    int RefuseUnlistablePaths();
     void PrintBanner();
     void PrintUsage();
 

@@ -5,6 +5,7 @@
 // is there, and keeps the values the later stages need; a directory is listed
 // only when it holds no descriptor.
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -134,9 +135,14 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
     if (TakeHit(candidate, walk)) return;
 
     std::vector<platform::DirEntry> entries;
-    if (!platform::ListDirectory(directory.Text().GetCharString(), entries, id)) {
+    int error = 0;
+    if (!platform::ListDirectory(directory.Text().GetCharString(), entries, id, &error)) {
         // Say so: a tree that cannot be read must not pass for one without sets.
-        PrintLine("Skipping directory that cannot be read:" + directory.GetPath());
+        // Something that is not there, or is no directory (a media file searched
+        // as a directory), holds nothing and is no directory that cannot be read.
+        if (error != ENOENT && error != ENOTDIR) {
+            PrintLine("Skipping directory that cannot be read:" + directory.GetPath());
+        }
         walk.startUnreadable = walk.startUnreadable || walk.depth == 0;
     }
 

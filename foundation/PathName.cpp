@@ -177,6 +177,8 @@ const CString& PathName::AppendComponent(std::string_view component) {
 
 bool PathName::Exists() const { return platform::Exists(text_.GetCharString()); }
 
+bool PathName::IsDirectory() const { return platform::IsDirectory(text_.GetCharString()); }
+
 bool Exists(const PathName& path) { return path.Exists(); }
 
 bool ListEntries(const PathName& directory, int kind, CString& list) {

@@ -39,6 +39,7 @@ public:
     const CString& MakeFullPath();  // the new text
     const CString& Append(const CString& component);  // the new text
     bool Exists() const;
+    bool IsDirectory() const;  // an existing directory, or a link to one
 
 private:
     const CString& AppendComponent(std::string_view component);

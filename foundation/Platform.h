@@ -35,6 +35,9 @@ bool FullPathFits(const char* path);
 // root (C:\, /) name existing directories.
 bool Exists(const char* path);
 
+// True when the path names an existing directory (or a link to one).
+bool IsDirectory(const char* path);
+
 // Identity of a directory, for telling a directory that is reached twice.
 struct FileId {
     uint64_t device = 0;
@@ -54,10 +57,13 @@ struct DirEntry {
 // The entries of a directory except "." and "..", in the platform's order
 // (on POSIX: ASCII letters folded to upper case, then bytes; the order NTFS
 // lists a directory). False when the directory cannot be listed or the listing
-// ends on an error; the entries read so far are kept. The identity of the
-// directory itself, where the caller knows it, spares a query for it.
+// ends on an error; the entries read so far are kept, and *error (where given)
+// receives the system's error number: ENOENT when nothing of that name exists,
+// ENOTDIR when it is no directory, another number for one that cannot be read.
+// The identity of the directory itself, where the caller knows it, spares a
+// query for it.
 bool ListDirectory(const char* directory, std::vector<DirEntry>& entries,
-                   const FileId& directoryId = FileId());
+                   const FileId& directoryId = FileId(), int* error = nullptr);
 
 // Identity of an existing directory (one query; invalid when unknown).
 FileId GetFileId(const char* path);
@@ -93,7 +99,8 @@ TextStream* NewEmptyTextStream();
 
 // Writes one console line (its "\n" included) to standard output at once, so
 // that a console or log shows it as soon as it is complete. Failures are not
-// reported: the tool carries on, as with any console output.
+// reported and never end the process (not even a pipe whose reader has gone):
+// the tool carries on, as with any console output.
 void WriteStandardOutput(const char* line, std::size_t length);
 
 // mktime with the Windows runtime's range: -1 before 1970-01-01 00:00:00 UTC or

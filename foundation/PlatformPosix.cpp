@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -244,8 +245,14 @@ bool Exists(const char* path) {
     return stat(SystemPath(path).c_str(), &info) == 0;
 }
 
+bool IsDirectory(const char* path) {
+    struct stat info;
+    return path != nullptr && *path != '\0' && stat(SystemPath(path).c_str(), &info) == 0 &&
+           S_ISDIR(info.st_mode);
+}
+
 bool ListDirectory(const char* directory, std::vector<DirEntry>& entries,
-                   const FileId& directoryId) {
+                   const FileId& directoryId, int* error) {
     entries.clear();
     std::string path = SystemPath(directory).c_str();
     if (path.empty()) {
@@ -253,9 +260,11 @@ bool ListDirectory(const char* directory, std::vector<DirEntry>& entries,
     }
     DIR* stream = opendir(path.c_str());
     if (stream == nullptr) {
+        if (error != nullptr) *error = errno;
         return false;
     }
     bool complete = ReadEntries(stream, directoryId, entries);
+    if (!complete && error != nullptr) *error = errno;
     closedir(stream);
     std::sort(entries.begin(), entries.end(), NtfsLess);
     return complete;
@@ -423,8 +432,12 @@ TextStream* OpenTextStream(const char* path, const char* mode) {
 }
 
 // Straight to the descriptor: nothing else writes to standard output, and a
-// line needs no buffer of its own.
+// line needs no buffer of its own. A pipe whose reader has gone would raise
+// SIGPIPE and end the run before its batch file is written: the signal is
+// ignored from the first line on, so the write fails with EPIPE and is dropped.
 void WriteStandardOutput(const char* line, std::size_t length) {
+    static const bool brokenPipeIgnored = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+    (void)brokenPipeIgnored;
     while (length > 0) {
         ssize_t written = write(STDOUT_FILENO, line, length);
         if (written < 0 && errno == EINTR) continue;

@@ -114,7 +114,21 @@ bool Exists(const char* path) {
     return true;
 }
 
-bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const FileId&) {
+bool IsDirectory(const char* path) {
+    return path != nullptr && *path != '\0' && DirectoryExists(path);
+}
+
+// Why a directory search could not start: nothing there, no directory, or
+// (for a directory that exists) the runtime's own error.
+int ListingError(const char* directory, int searchError) {
+    DWORD attributes = GetFileAttributesA(*directory != '\0' ? directory : ".");
+    if (attributes == INVALID_FILE_ATTRIBUTES) return ENOENT;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ENOTDIR;
+    return searchError == ENOENT ? EACCES : searchError;
+}
+
+bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const FileId&,
+                   int* error) {
     entries.clear();
     std::string pattern(directory ? directory : "");
     if (!pattern.empty() && !EndsWithSeparator(pattern.c_str())) {
@@ -124,6 +138,7 @@ bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const 
     struct _finddata_t data;
     intptr_t handle = _findfirst(pattern.c_str(), &data);
     if (handle == -1) {
+        if (error != nullptr) *error = ListingError(directory ? directory : "", errno);
         return false;
     }
     do {
@@ -136,6 +151,7 @@ bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const 
         entries.push_back(entry);
     } while (_findnext(handle, &data) == 0);
     bool complete = errno == ENOENT;
+    if (!complete && error != nullptr) *error = errno;
     _findclose(handle);
     return complete;
 }

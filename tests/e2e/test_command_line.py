@@ -1,6 +1,9 @@
 """Command line: usage screen, syntax errors, /W: values and the path checks."""
-from e2e_support import (NOT_FOUND, START, DriverSet, ToolTestCase, found, report,
-                         search_all, search_version, syntax_error, usage_lines)
+import os
+
+from e2e_support import (NOT_FOUND, START, DriverSet, ToolTestCase, found, ini_text,
+                         is_windows, ppath, report, search_all, search_version, syntax_error,
+                         usage_lines, write_file)
 
 
 class UsageAndSyntaxErrors(ToolTestCase):
@@ -68,6 +71,50 @@ class UsageAndSyntaxErrors(ToolTestCase):
         missing = self.p("nomedia", "i386")
         result = self.run_tool([self.repo, "/WP:" + missing])
         self.assertRun(result, self.usage + ["\nFile " + missing + " Not Found:"], 5)
+
+    def test_driver_path_that_is_no_directory_is_not_found(self):
+        write_file(self.u("afile"), "x")
+        cases = [self.p("afile"), "afile"]
+        if not is_windows():
+            cases.append("/dev/null")
+        for path in cases:
+            with self.subTest(path=path):
+                self.assertRun(self.run_tool([path, "/W:5", "/B:"]),
+                               self.usage + ["\nDirectory " + path + " Not Found:"], 4)
+                self.assertNoFiles(self.tmp, ["DrvSet.bat"])
+
+    def test_media_file_that_is_no_media_file_is_searched_quietly(self):
+        # Neither .ini nor .txt: searched as a directory, which it is not, so it holds
+        # nothing; no "cannot be read" line, as it is no directory that cannot be read.
+        write_file(self.u("media.iso"), "x")
+        full = self.p("media.iso")
+        result = self.run_tool([self.repo, "/WP:media.iso", "/B:"])
+        self.assertRun(result, START + ["Searching for PRODSPEC.INI in " + full,
+                                        "Searching for idwbinfo.txt in " + full,
+                                        "\nNo PRODSPEC.INI or idwbinfo.txt file found in " +
+                                        full], 5)
+        self.assertNoFiles(self.tmp, ["DrvSet.bat"])
+
+    def test_paths_a_comma_list_cannot_carry_are_refused(self):
+        # Found paths travel in comma lists that begin with the path as typed.
+        s = DriverSet("a", version="Win2008Server")
+        media = self.u("media", "w2008,x64")
+        write_file(os.path.join(media, "idwbinfo.txt"),
+                   ini_text("BUILDINFO", [("BuildArch", "amd64")]))
+        cases = [
+            ([self.make_sets("kit,v2", [s]), "/W:5"], 4,
+             "Driver path with a comma in its name cannot be searched:" + self.p("kit,v2")),
+            ([self.make_sets(" sp", [s]) and " sp", "/W:5"], 4,
+             "Driver path that starts with white space cannot be searched: sp"),
+            ([self.repo, "/WP:" + ppath(media)], 5,
+             "Media path with a comma in its name cannot be searched:" + ppath(media)),
+            ([self.repo, "/WP: sp"], 5,
+             "Media path that starts with white space cannot be searched: sp"),
+        ]
+        for args, rc, line in cases:
+            with self.subTest(args=args):
+                self.assertRun(self.run_tool(args + ["/B:"]), START + [line], rc)
+                self.assertNoFiles(self.tmp, ["DrvSet.bat"])
 
 
 class WindowsVersionOption(ToolTestCase):

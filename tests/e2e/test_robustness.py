@@ -1,11 +1,12 @@
 """Awkward trees and paths on both builds: trailing separators and roots, commas in names,
-descriptors that are directories or carry a byte-order mark, and names that cmd.exe would
-otherwise misread in the batch file."""
+descriptors that are directories or carry a byte-order mark, names that cmd.exe would
+otherwise misread in the batch file, and a standard output whose reader has gone."""
 import os
+import subprocess
 
-from e2e_support import (LATEST, START, BatchVariables, DriverSet, ToolTestCase, found,
-                         ini_text, is_windows, join, report, run_command, search_all,
-                         search_version, sep, windows_only, write_file)
+from e2e_support import (CONFIG, LATEST, START, BatchVariables, DriverSet, ToolTestCase,
+                         found, ini_text, is_windows, join, report, run_command, search_all,
+                         search_version, sep, windows_only, wine_launcher, write_file)
 
 
 class TrailingSeparatorsAndRoots(ToolTestCase):
@@ -155,3 +156,33 @@ class SpecialCharacters(ToolTestCase):
         variables = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
         expected = {n: v for n, v in self.batch.values().items() if v}
         self.assertEqual(variables, expected, out)
+
+
+class BrokenStandardOutput(ToolTestCase):
+    """A pipe whose reader has gone (`halvard ... | head -1`) never ends the run: the lines
+    are dropped, the batch file is still written and the exit code is the run's own."""
+
+    def run_into_closed_pipe(self, args):
+        reader, writer = os.pipe()
+        os.close(reader)
+        command = [CONFIG.exe] + args
+        if is_windows():
+            command = [wine_launcher()] + command
+        try:
+            return subprocess.run(command, cwd=self.tmp, stdin=subprocess.DEVNULL,
+                                  stdout=writer, stderr=subprocess.DEVNULL,
+                                  timeout=180 if is_windows() else 20).returncode
+        finally:
+            os.close(writer)
+
+    def test_run_goes_on_to_its_own_exit_code(self):
+        repo = self.make_sets("repo", [DriverSet("a", version="Win2008Server")])
+        cases = [([repo, "/W:5", "/B:found.bat"], 0, "found.bat"),
+                 ([repo, "/W:7", "/B:none.bat"], 1, "none.bat"),
+                 ([self.p("missing"), "/B:error.bat"], 4, None)]
+        for args, rc, batch in cases:
+            with self.subTest(args=args):
+                self.assertEqual(rc, self.run_into_closed_pipe(args))
+                if batch:
+                    self.assertTrue(os.path.isfile(self.u(batch)), batch + " not written")
+        self.assertFalse(os.path.exists(self.u("error.bat")))

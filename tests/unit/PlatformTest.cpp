@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -178,15 +179,28 @@ TEST(PlatformTest, PosixListingFoldsCaseThenBytesAndFollowsLinks) {
 }
 #endif
 
-TEST(PlatformTest, ListDirectoryFailsOnMissingOrFile) {
+// A listing that fails says why: nothing there, or no directory; IsDirectory agrees.
+TEST(PlatformTest, ListDirectoryFailsOnMissingOrFileAndSaysWhy) {
     ScratchDir dir;
-    std::string file = dir.Write("f", "");
-    std::vector<platform::DirEntry> entries;
-    EXPECT_FALSE(platform::ListDirectory(dir.Join("missing").c_str(), entries));
-    EXPECT_TRUE(entries.empty());
-    EXPECT_FALSE(platform::ListDirectory(file.c_str(), entries));
-    EXPECT_TRUE(platform::ListDirectory(dir.MakeDir("empty").c_str(), entries));
-    EXPECT_TRUE(entries.empty());
+    const std::string file = dir.Write("f", "");
+    const std::string empty = dir.MakeDir("empty");
+    const struct {
+        std::string path;
+        bool lists;
+        int error;
+    } cases[] = {{dir.Join("missing"), false, ENOENT},
+                 {file, false, ENOTDIR},
+                 {empty, true, 0},
+                 {empty + platform::PreferredSeparator(), true, 0}};
+    for (const auto& c : cases) {
+        std::vector<platform::DirEntry> entries;
+        int error = 0;
+        EXPECT_EQ(c.lists, platform::ListDirectory(c.path.c_str(), entries, {}, &error)) << c.path;
+        EXPECT_EQ(c.error, error) << c.path;
+        EXPECT_TRUE(entries.empty()) << c.path;
+        EXPECT_EQ(c.lists, platform::IsDirectory(c.path.c_str())) << c.path;
+    }
+    EXPECT_FALSE(platform::IsDirectory(""));
 }
 
 TEST(PlatformTest, FileIdTellsDirectoriesApart) {
