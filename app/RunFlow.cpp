@@ -53,6 +53,8 @@ int DriverSearchTool::Run(int argc, const char* const* argv) {
     CString* finalList = osMatches.get();
     if (hasMachineTypes) {
         machineTypeMatches = std::make_unique<CString>();
+        // Each type filters the Windows-version matches; a type that matches nothing ends
+        // the run as not found; the sets of the last type are the result.
         for (const CString& machineType : machineTypes.GetItems(",")) {
             machineTypeMatches->Empty();
             count = SearchMachineTypeSets(machineType, *osMatches, *machineTypeMatches);
