@@ -8,9 +8,11 @@
 // the length of its text.
 #include "CString.h"
 
+#include "AsciiCase.h"
 #include "ErrorHandler.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -27,12 +29,6 @@ char sharedEmptyText[1] = {'\0'};
 
 // The longest text whose buffer size (text and NUL) still fits in 32 bits.
 const unsigned kMaxLength = 0xFFFFFFFEu;
-
-[[noreturn]] void ReportAllocationFailure() {
-    ErrorHandler().Report(ErrorHandler::ReportAndExit, ErrorHandler::MemoryAllocationError,
-                          "CString::CreateCharString");
-    std::exit(1);  // not reached: the report ends the process
-}
 
 void FreeText(char* text) {
     if (text != sharedEmptyText) delete[] text;
@@ -70,9 +66,6 @@ bool SpanEqual(const Span& a, const Span& b) {
 
 // The characters a list is trimmed of as a whole before an item is read.
 bool IsListBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-
-char ToUpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-char ToLowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 // The text without the leading and trailing blanks, tabs and newlines.
 Span TrimListBlanks(Span text) {
@@ -158,22 +151,6 @@ private:
     unsigned matched_ = 0;  // characters of the pattern matched so far
     std::vector<unsigned> failure_;
 };
-
-// Writes the decimal text of a value; returns its length.
-unsigned FormatDecimal(long long value, char* out) {
-    char digits[24];
-    unsigned count = 0;
-    const unsigned long long bits = static_cast<unsigned long long>(value);
-    unsigned long long magnitude = value < 0 ? 0ULL - bits : bits;
-    do {
-        digits[count++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    unsigned length = 0;
-    if (value < 0) out[length++] = '-';
-    while (count > 0) out[length++] = digits[--count];
-    return length;
-}
 
 bool IsCSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -325,12 +302,12 @@ CString::CString(char ch, unsigned count) : CString() {
 
 CString::CString(int value) : CString() {
     char digits[24];
-    Assign(digits, FormatDecimal(value, digits));
+    Assign(digits, static_cast<unsigned>(std::to_chars(digits, digits + 24, value).ptr - digits));
 }
 
 CString::CString(long value) : CString() {
     char digits[24];
-    Assign(digits, FormatDecimal(value, digits));
+    Assign(digits, static_cast<unsigned>(std::to_chars(digits, digits + 24, value).ptr - digits));
 }
 
 CString::~CString() { FreeText(text_); }

@@ -30,13 +30,9 @@ bool IsValueKind(int kind)
 // Upper-cases the ASCII letters, as toupper does in the default locale.
 CString FoldCase(const CString& text)
 {
-    std::string folded(text.GetCharString());
-    for (char& ch : folded) {
-        if (ch >= 'a' && ch <= 'z') {
-            ch = static_cast<char>(ch - 'a' + 'A');
-        }
-    }
-    return CString(folded.c_str());
+    CString folded = text;
+    folded.MakeUpper();
+    return folded;
 }
 
 bool EndsWithBlank(const CString& text)

@@ -95,11 +95,6 @@ bool UserWantsToContinue() {
     return answer == 'y' || answer == 'Y';
 }
 
-void ExitOnAllocationFailure() {
-    ErrorHandler().Report(ErrorHandler::ReportAndExit, ErrorHandler::MemoryAllocationError,
-                          "CString::CreateCharString");
-}
-
 }  // namespace
 
 void ErrorHandler::Report(int mode, int kind, const char* source) {
@@ -126,4 +121,10 @@ void WriteConsoleLine(std::string_view first, std::string_view second) {
     if (line != small) delete[] line;
 }
 
-void InstallAllocationFailureHandler() { std::set_new_handler(ExitOnAllocationFailure); }
+void ReportAllocationFailure() {
+    ErrorHandler().Report(ErrorHandler::ReportAndExit, ErrorHandler::MemoryAllocationError,
+                          "CString::CreateCharString");
+    std::exit(1);  // not reached: the report ends the process
+}
+
+void InstallAllocationFailureHandler() { std::set_new_handler(ReportAllocationFailure); }

@@ -36,6 +36,10 @@ void WriteConsoleLine(const CString& text);
 // The same for a line made of two pieces, without joining them first.
 void WriteConsoleLine(std::string_view first, std::string_view second);
 
+// The memory report ("CString::CreateCharString") on standard error, then exit
+// status 1: the one ending of every allocation that fails.
+[[noreturn]] void ReportAllocationFailure();
+
 // Makes every failed heap allocation (including those of the standard library)
-// end in the "CString::CreateCharString" memory report and exit status 1.
+// end in ReportAllocationFailure.
 void InstallAllocationFailureHandler();

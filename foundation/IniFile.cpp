@@ -1,5 +1,6 @@
 #include "IniFile.h"
 
+#include "AsciiCase.h"
 #include "ErrorHandler.h"
 #include "PathName.h"
 #include "Platform.h"
@@ -30,8 +31,6 @@ Span Trimmed(const char* begin, const char* end) {
     return Span{begin, end};
 }
 
-char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Compares as EqualsNoCase would: ASCII letters folded.
 bool EqualsNoCase(Span span, const CString& name) {
     size_t length = static_cast<size_t>(span.end - span.begin);
@@ -43,7 +42,7 @@ bool EqualsNoCase(Span span, const CString& name) {
         return true;  // the usual case: written as named
     }
     for (size_t i = 0; i < length; ++i) {
-        if (FoldCase(span.begin[i]) != FoldCase(other[i])) {
+        if (ToLowerAscii(span.begin[i]) != ToLowerAscii(other[i])) {
             return false;
         }
     }
