@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CString.h"
+#include "DriverSetStore.h"
 #include "PathName.h"
 #include "Platform.h"
 
@@ -23,67 +24,6 @@ enum ReturnCode {
     kDriverPathNotFound = 4,
     kMediaNotFound = 5,
     kGeneralError = 6
-};
-
-// The values of a DrvSet.ini that the tool uses, read once per file: a light
-// view of the values a DriverSetStore keeps for the whole run.
-class DriverSetInfo {
-public:
-    enum Field {
-        WindowsVersion,
-        SupportedSystems,
-        KastrelVersion,
-        QuillonVersion,
-        CreationDate,
-        CreationTime,
-        BuildId,
-        FieldCount
-    };
-
-    DriverSetInfo() = default;
-    // values: the field values in field order, each ended by a NUL.
-    DriverSetInfo(const char* values, int windowsVersionIndex)
-        : values_(values), windowsVersionIndex_(windowsVersionIndex) {}
-    const char* Get(Field field) const;  // the value; "" when the key is missing
-    int WindowsVersionIndex() const { return windowsVersionIndex_; }
-
-private:
-    const char* values_ = nullptr;
-    int windowsVersionIndex_ = 1;
-};
-
-// The descriptor values of every set read in a run, by path text. Tens of
-// thousands of sets stay in memory for the whole run, so paths and values go
-// into large blocks and an open-addressing index of their hashes finds them:
-// a handful of allocations in all, and few cache misses per lookup.
-class DriverSetStore {
-public:
-    DriverSetStore();
-    // The values stored for the path, or null.
-    const DriverSetInfo* Find(std::string_view path) const;
-    // Stores the values (FieldCount of them, none holding a NUL) for the path,
-    // replacing any stored before. Returns the path as kept by the store.
-    std::string_view Add(std::string_view path, const std::string_view* values,
-                         int windowsVersionIndex);
-
-private:
-    // Each record sits in a block, followed by its path and its values.
-    struct Record {
-        uint64_t hash;
-        std::size_t length;  // of the path
-        DriverSetInfo info;
-        const char* Path() const { return reinterpret_cast<const char*>(this + 1); }
-    };
-    static uint64_t Hash(std::string_view path);
-    std::size_t SlotOf(std::string_view path, uint64_t hash) const;
-    char* Keep(std::size_t length);
-    void Grow();
-
-    std::vector<std::unique_ptr<char[]>> blocks_;
-    char* blockFree_ = nullptr;
-    std::size_t blockLeft_ = 0;
-    std::size_t count_ = 0;
-    std::vector<Record*> slots_;  // null for an empty slot
 };
 
 class DriverSearchTool {

@@ -1,0 +1,136 @@
+// The descriptor store and the set of entered directories of the driver-set
+// search; see DriverSetStore.h for why they are written here.
+#include "DriverSetStore.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+const char* DriverSetInfo::Get(Field field) const {
+    if (values_ == nullptr) return "";
+    const char* value = values_;
+    for (int skipped = 0; skipped < field; ++skipped) value += std::strlen(value) + 1;
+    return value;
+}
+
+DriverSetStore::DriverSetStore() : slots_(1024, nullptr) {}
+
+// Eight bytes at a time, multiplied and folded: paths share long prefixes, so
+// every byte must count, and tens of thousands of lookups must stay cheap.
+uint64_t DriverSetStore::Hash(std::string_view path) {
+    uint64_t hash = 0x9E3779B97F4A7C15ull ^ path.size();
+    const char* bytes = path.data();
+    std::size_t left = path.size();
+    for (; left >= 8; left -= 8, bytes += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes, 8);
+        hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
+        hash ^= hash >> 32;
+    }
+    uint64_t tail = 0;
+    if (left > 0) std::memcpy(&tail, bytes, left);
+    hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53ull;
+    return hash ^ (hash >> 29);
+}
+
+// The slot holding the path, or the empty slot where it would go.
+std::size_t DriverSetStore::SlotOf(std::string_view path, uint64_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+        const Record* record = slots_[slot];
+        if (record == nullptr) return slot;
+        if (record->hash == hash && std::string_view(record->Path(), record->length) == path) {
+            return slot;
+        }
+    }
+}
+
+const DriverSetInfo* DriverSetStore::Find(std::string_view path) const {
+    const Record* record = slots_[SlotOf(path, Hash(path))];
+    return record == nullptr ? nullptr : &record->info;
+}
+
+// Room for length bytes, aligned for a record, in the current block or a new one.
+char* DriverSetStore::Keep(std::size_t length) {
+    length = (length + alignof(Record) - 1) & ~(alignof(Record) - 1);
+    if (length > blockLeft_) {
+        const std::size_t size = std::max<std::size_t>(length, 256 * 1024);
+        blocks_.emplace_back(new char[size]);
+        blockFree_ = blocks_.back().get();
+        blockLeft_ = size;
+    }
+    char* kept = blockFree_;
+    blockFree_ += length;
+    blockLeft_ -= length;
+    return kept;
+}
+
+void DriverSetStore::Grow() {
+    std::vector<Record*> old(slots_.size() * 2, nullptr);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (Record* record : old) {
+        if (record == nullptr) continue;
+        std::size_t slot = record->hash & mask;
+        while (slots_[slot] != nullptr) slot = (slot + 1) & mask;
+        slots_[slot] = record;
+    }
+}
+
+std::string_view DriverSetStore::Add(std::string_view path, const std::string_view* values,
+                                     int windowsVersionIndex) {
+    const uint64_t hash = Hash(path);
+    const std::size_t slot = SlotOf(path, hash);
+    Record* record = slots_[slot];
+    std::size_t size = 0;
+    for (int field = 0; field < DriverSetInfo::FieldCount; ++field) {
+        size += values[field].size() + 1;
+    }
+    char* kept;
+    if (record != nullptr) {
+        kept = Keep(size);
+    } else {
+        record = new (Keep(sizeof(Record) + path.size() + size)) Record{hash, path.size(), {}};
+        std::memcpy(record + 1, path.data(), path.size());
+        kept = reinterpret_cast<char*>(record + 1) + path.size();
+        slots_[slot] = record;
+        if (++count_ * 2 > slots_.size()) Grow();
+    }
+    record->info = DriverSetInfo(kept, windowsVersionIndex);
+    for (int field = 0; field < DriverSetInfo::FieldCount; ++field) {
+        if (!values[field].empty()) std::memcpy(kept, values[field].data(), values[field].size());
+        kept += values[field].size();
+        *kept++ = '\0';
+    }
+    return std::string_view(record->Path(), record->length);
+}
+
+bool DirectorySet::Insert(const platform::FileId& id) {
+    Slot* slot = Locate(id.device, id.inode);
+    if (slot->used) return false;
+    *slot = {id.device, id.inode, true};
+    if (++count_ * 2 > slots_.size()) Grow();
+    return true;
+}
+
+std::size_t DirectorySet::Hash(uint64_t device, uint64_t inode) {
+    uint64_t hash = (inode ^ (device * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull;
+    return static_cast<std::size_t>(hash ^ (hash >> 32));
+}
+
+// The slot holding the identity, or the empty slot where it would go.
+DirectorySet::Slot* DirectorySet::Locate(uint64_t device, uint64_t inode) {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t index = Hash(device, inode) & mask;; index = (index + 1) & mask) {
+        Slot& slot = slots_[index];
+        if (!slot.used || (slot.device == device && slot.inode == inode)) return &slot;
+    }
+}
+
+void DirectorySet::Grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    for (const Slot& slot : old) {
+        if (slot.used) *Locate(slot.device, slot.inode) = slot;
+    }
+}
