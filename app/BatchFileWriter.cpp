@@ -84,7 +84,7 @@ struct DriverSearchTool::BatchVariable {
     std::string value;  // as it stands, before escaping
 };
 
-int DriverSearchTool::WriteBatchFile(const CString& list) {
+int DriverSearchTool::WriteBatchFile(const CString& list, const CString* windowsVersionMatches) {
     if (!hasBatchPath || batchPath.IsEmpty()) batchPath = PathName("DrvSet.bat");
     const CString typed = batchPath.GetPath();
     batchPath.MakeFullPath();
@@ -108,9 +108,10 @@ int DriverSearchTool::WriteBatchFile(const CString& list) {
     for (const BatchVariable& variable : variables) {
         unsafe = unsafe || IsUnsafeForBatch(variable.value);
     }
-    if (osMatches) {
-        variables.push_back({"QL_NOS_All_DDL_Paths",
-                             RelativeDirectories(*osMatches, driverPath.Text().View(), unsafe)});
+    if (windowsVersionMatches != nullptr) {
+        variables.push_back(
+            {"QL_NOS_All_DDL_Paths",
+             RelativeDirectories(*windowsVersionMatches, driverPath.Text().View(), unsafe)});
     }
     if (unsafe) {
         PrintLine("Error writing file:  " + shown);
@@ -138,7 +139,6 @@ int DriverSearchTool::WriteBatchLines(const CString& shown,
     written = file.WriteNewLine() && written;
     std::string line;  // one buffer for the thousands of lines written here
     for (const BatchVariable& variable : variables) {
-        variableName = variable.name.c_str();
         line.assign("\tSaving Environment Variable:%").append(variable.name);
         line.append("%=").append(variable.value);
         PrintLine(line, std::string_view());
@@ -151,7 +151,7 @@ int DriverSearchTool::WriteBatchLines(const CString& shown,
         PrintLine("Error writing file:  " + shown);
         return kBatchFileError;
     }
-    return kSuccessFound;
+    return kContinue;
 }
 
 CString DriverSearchTool::RemoveDuplicateItems(const CString& list) const {

@@ -2,6 +2,7 @@
 // banner, the usage screen and the syntax-error messages.
 #include "CommandLineParser.h"
 #include "DriverSearchTool.h"
+#include "WindowsVersionCatalogue.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ int DriverSearchTool::HandleCommandLine(int argc, const char* const* argv) {
     CString optionName;
     CString relatedNames;
     int result = ParseCommandLine(argc, argv, errorCode, optionName, relatedNames);
-    if (result == kSuccessFound) return RefuseUnlistablePaths();
+    if (result == kContinue) return RefuseUnlistablePaths();
 
     PrintUsage();
     if (result == kDriverPathNotFound) {
@@ -96,7 +97,7 @@ int DriverSearchTool::RefuseUnlistablePaths() {
         PrintLine("Driver path that starts with white space cannot be searched:" + driver);
         return kDriverPathNotFound;
     }
-    if (!hasMediaPath) return kSuccessFound;
+    if (!hasMediaPath) return kContinue;
     const CString& media = mediaPath.Text();
     if (media.Contains(",")) {
         PrintLine("Media path with a comma in its name cannot be searched:" + media);
@@ -106,7 +107,7 @@ int DriverSearchTool::RefuseUnlistablePaths() {
         PrintLine("Media path that starts with white space cannot be searched:" + media);
         return kMediaNotFound;
     }
-    return kSuccessFound;
+    return kContinue;
 }
 
 int DriverSearchTool::ParseCommandLine(int argc, const char* const* argv, int& errorCode,
@@ -140,21 +141,22 @@ int DriverSearchTool::ParseCommandLine(int argc, const char* const* argv, int& e
     parser.GetOptionValue("/W:", windowsVersion, 1);
 
     if (!windowsVersion.IsEmpty()) {
+        // One character is a catalogue number; a longer text, a version name.
         if (windowsVersion.GetLength() == 1) {
             int number = windowsVersion.ToInt();
-            if (CString(number) != windowsVersion || number > 8) return kSyntaxError;
-            osVersionName = SetWindowsVersion(number);
-            osVersionIndex = GetWindowsVersionIndex(osVersionName.View());
+            if (CString(number) != windowsVersion || !IsWindowsVersionNumber(number)) {
+                return kSyntaxError;
+            }
+            SelectWindowsVersion(number);
         } else {
-            osVersionIndex = GetWindowsVersionIndex(windowsVersion.View());
-            osVersionName = SetWindowsVersion(osVersionIndex);
+            SelectWindowsVersion(GetWindowsVersionIndex(windowsVersion.View()));
         }
     }
 
     // A file or device is no repository: it is not found, as a missing path.
     if (driverPath.IsEmpty() || !driverPath.IsDirectory()) return kDriverPathNotFound;
     if (hasMediaPath && !mediaPath.IsEmpty() && !mediaPath.Exists()) return kMediaNotFound;
-    return kSuccessFound;
+    return kContinue;
 }
 
 void DriverSearchTool::PrintSyntaxError(int errorCode, const CString& optionName,
@@ -192,13 +194,12 @@ void DriverSearchTool::PrintSyntaxError(int errorCode, const CString& optionName
 }
 
 void DriverSearchTool::PrintBanner() {
-    PrintLine("Norvik (R) " + programName + " version " + version, 1);
-    PrintLine("Copyright (C) Norvik Corporation. All rights reserved.", 1);
-    PrintLine("Device Driver Search Tool", 1);
+    PrintLine("Norvik (R) " + programName + " version " + version);
+    PrintLine("Copyright (C) Norvik Corporation. All rights reserved.");
+    PrintLine("Device Driver Search Tool");
 }
 
 void DriverSearchTool::PrintUsage() {
-    outputLevel = 3;
     PrintBanner();
     PrintLine("Usage... ");
     PrintLine("  " + programName + " driverpath [/W:n | /WP:nospath] [/M:machtype] [/B:batch] ");

@@ -15,8 +15,10 @@
 #include "PathName.h"
 #include "Platform.h"
 
-// Exit codes of the tool.
+// Exit codes of the tool. kContinue is what a stage returns when it went well
+// and the run goes on; a finished run that found sets ends with kSuccessFound.
 enum ReturnCode {
+    kContinue = 0,
     kSuccessFound = 0,
     kSuccessNotFound = 1,
     kSyntaxError = 2,
@@ -36,9 +38,8 @@ public:
     int Run(int argc, const char* const* argv);
 
     // Run flow
-    int ReportNotFound();
+    int ReportNotFound(const CString* windowsVersionMatches);
     void PrintLine(const CString& text) const;
-    void PrintLine(const CString& text, int threshold) const;
     void PrintLine(std::string_view first, std::string_view second) const;  // first + second
 
     // Command line, banner, usage
@@ -52,7 +53,11 @@ public:
 
     // Windows version catalogue
     int GetWindowsVersionIndex(std::string_view name) const;
-    CString SetWindowsVersion(int number);
+    static CString GetWindowsVersionName(int number);
+    // Sets the family and architecture members to those of the version.
+    void SetWindowsVersion(int number);
+    // Makes the version the target: its number, name, family and architecture.
+    void SelectWindowsVersion(int number);
 
     // Media detection
     int DetectWindowsVersion(PathName mediaPath);
@@ -60,7 +65,8 @@ public:
     // Search and filters
     void FindFileInTree(const PathName& directory, const CString& fileName, CString& list);
     void PrintListItems(const CString& list) const;
-    int FindAllDriverSets(const PathName& driverPath, CString& list);
+    // driverPathRead: false when the driver path itself could not be listed.
+    int FindAllDriverSets(const PathName& driverPath, CString& list, bool& driverPathRead);
     int SearchWindowsVersionSets(int number, const CString& sets, CString& list);
     int FilterByWindowsVersion(int number, const CString& sets, CString& list);
     int SearchMachineTypeSets(const CString& machineType, const CString& sets, CString& list);
@@ -69,16 +75,12 @@ public:
     // Report and latest choice
     void ReportDriverSets(const CString& list);
     CString FindLatestDriverSet(CString& list);
-    double GetCreationTimestamp(std::string_view date, std::string_view time) const;
-    int GetMonthIndex(std::string_view month) const;
     int ReportDriverSetFound(const CString& path);
-    // Reorders items (and their timestamps) latest first, as a selection sort
-    // that keeps the earliest position among equal timestamps does.
-    template <typename Item>  // CString or std::string_view
-    static void OrderLatestFirst(std::vector<Item>& items, std::vector<double>& timestamps);
 
     // Batch file
-    int WriteBatchFile(const CString& list);
+    // windowsVersionMatches: the sets of QL_NOS_All_DDL_Paths; null (no such
+    // line) when the run ended before the Windows-version filter.
+    int WriteBatchFile(const CString& list, const CString* windowsVersionMatches);
     CString RemoveDuplicateItems(const CString& list) const;
 
     // The descriptor values of a DrvSet.ini path: read from disk the first time,
@@ -89,10 +91,11 @@ private:
     struct TreeWalk;
     struct BatchVariable;
     int WriteBatchLines(const CString& shown, const std::vector<BatchVariable>& variables);
-    void FindFileInTree(const PathName& directory, const CString& fileName, CString& list,
+    // Returns false when the directory the walk starts in could not be listed.
+    bool FindFileInTree(const PathName& directory, const CString& fileName, CString& list,
                         bool keepContents);
     void WalkDirectory(const PathName& directory, const platform::FileId& id, TreeWalk& walk);
-    bool TakeHit(const PathName& candidate, TreeWalk& walk);
+    bool RecordIfPresent(const PathName& candidate, TreeWalk& walk);
     // Keeps the values a descriptor gives; returns the path as kept with them.
     std::string_view RememberDriverSet(std::string_view path, const std::string& contents);
     void PrintReportLine(const char* label, const char* value) const;
@@ -101,8 +104,6 @@ private:
     CString version;
     CString machineTypes;
     CString osVersionName;
-    CString variableName;
-    CString foundSetDirectories;
     CString osFamily;
     CString osArch;
     CString osArchType;
@@ -113,13 +114,10 @@ private:
     bool hasBatchPath;
     bool hasMediaPath;
     int32_t osVersionIndex;
-    int32_t outputLevel;
     std::unique_ptr<CString> allSets;
     std::unique_ptr<CString> machineTypeMatches;
     std::unique_ptr<CString> osMatches;
 
-    // The driver path itself could not be listed: the search saw nothing.
-    bool driverPathUnreadable_ = false;
     // Descriptor values by path text, filled as the tree walk reads each file.
     DriverSetStore driverSets_;
     // Where a descriptor read last had to be rewritten to be read (NUL bytes in it).

@@ -46,23 +46,23 @@ void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& 
     FindFileInTree(directory, fileName, list, false);
 }
 
-void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& fileName,
+bool DriverSearchTool::FindFileInTree(const PathName& directory, const CString& fileName,
                                       CString& list, bool keepContents) {
     TreeWalk walk{fileName, list, keepContents, {}, {}, {}};
     platform::FileId id = platform::GetFileId(directory.Text().GetCharString());
     walk.Enter(id);
     WalkDirectory(directory, id, walk);
-    if (!keepContents) return;
-    driverPathUnreadable_ = walk.startUnreadable;
-    // The list grows once, to its final length, instead of once per path found.
+    if (!keepContents) return !walk.startUnreadable;
+    // The list grows once, to its final length.
     std::size_t length = list.GetLength();
     for (std::string_view hit : walk.hits) length += hit.size() + 1;
     list.Reserve(static_cast<unsigned>(std::min<std::size_t>(length, UINT32_MAX)));
     for (std::string_view hit : walk.hits) list.AddItem(hit, kListDelimiter);
+    return !walk.startUnreadable;
 }
 
 // Records the file at the candidate path, if there is one.
-bool DriverSearchTool::TakeHit(const PathName& candidate, TreeWalk& walk) {
+bool DriverSearchTool::RecordIfPresent(const PathName& candidate, TreeWalk& walk) {
     const char* path = candidate.Text().GetCharString();
     if (walk.keepContents) {
         if (platform::ReadFileBytes(path, walk.contents) != platform::ReadStatus::Read) {
@@ -84,7 +84,7 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
         PrintLine("Skipping directory whose path is too long:" + directory.GetPath());
         return;
     }
-    if (TakeHit(candidate, walk)) return;
+    if (RecordIfPresent(candidate, walk)) return;
 
     std::vector<platform::DirEntry> entries;
     int error = 0;
@@ -102,7 +102,7 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
     for (const platform::DirEntry& entry : entries) {
         if (CString::EqualsNoCase(entry.name, walk.fileName.View()) &&
             walk.fileName != entry.name.c_str()) {
-            if (TakeHit(PathName(directory, entry.name), walk)) return;
+            if (RecordIfPresent(PathName(directory, entry.name), walk)) return;
         }
     }
 
@@ -127,9 +127,10 @@ void DriverSearchTool::PrintListItems(const CString& list) const {
     for (std::string_view item : list.GetItemViews(kListDelimiter)) PrintLine("\t", item);
 }
 
-int DriverSearchTool::FindAllDriverSets(const PathName& root, CString& list) {
+int DriverSearchTool::FindAllDriverSets(const PathName& root, CString& list,
+                                        bool& driverPathRead) {
     PrintLine("Searching for all Driver Sets...");
-    FindFileInTree(root, kDescriptorName, list, true);
+    driverPathRead = FindFileInTree(root, kDescriptorName, list, true);
     list.SortItems(",");
     int count = list.GetItemCount(",");
     PrintListItems(list);
@@ -137,7 +138,8 @@ int DriverSearchTool::FindAllDriverSets(const PathName& root, CString& list) {
 }
 
 int DriverSearchTool::SearchWindowsVersionSets(int number, const CString& sets, CString& list) {
-    PrintLine("Searching for " + SetWindowsVersion(number) + " Driver Sets...");
+    SetWindowsVersion(number);
+    PrintLine("Searching for " + GetWindowsVersionName(number) + " Driver Sets...");
     int count = FilterByWindowsVersion(number, sets, list);
     PrintListItems(list);
     return count;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DriverSearchTool.h"
+#include "LatestChoice.h"
 #include "PathName.h"
 #include "Platform.h"
 
@@ -83,7 +84,7 @@ void DriverSearchTool::ReportDriverSets(const CString& list) {
     }
 }
 
-int DriverSearchTool::GetMonthIndex(std::string_view month) const {
+int GetMonthIndex(std::string_view month) {
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     for (int index = 0; index < 12; ++index) {
@@ -92,7 +93,7 @@ int DriverSearchTool::GetMonthIndex(std::string_view month) const {
     return 0;
 }
 
-double DriverSearchTool::GetCreationTimestamp(std::string_view date, std::string_view time) const {
+double GetCreationTimestamp(std::string_view date, std::string_view time) {
     auto field = [](std::string_view text, int index, const char* delimiter) {
         return CString::ToInt(CString::ItemOf(text, index, delimiter));
     };
@@ -133,8 +134,7 @@ CString DriverSearchTool::FindLatestDriverSet(CString& list) {
 }
 
 template <typename Item>
-void DriverSearchTool::OrderLatestFirst(std::vector<Item>& items,
-                                        std::vector<double>& timestamps) {
+void OrderLatestFirst(std::vector<Item>& items, std::vector<double>& timestamps) {
     LatestTree tree(timestamps);
     for (std::size_t position = 0; position < items.size(); ++position) {
         std::size_t best = tree.Best();
@@ -145,17 +145,15 @@ void DriverSearchTool::OrderLatestFirst(std::vector<Item>& items,
     }
 }
 
-template void DriverSearchTool::OrderLatestFirst(std::vector<CString>&, std::vector<double>&);
-template void DriverSearchTool::OrderLatestFirst(std::vector<std::string_view>&,
-                                                 std::vector<double>&);
+template void OrderLatestFirst(std::vector<CString>&, std::vector<double>&);
+template void OrderLatestFirst(std::vector<std::string_view>&, std::vector<double>&);
 
 int DriverSearchTool::ReportDriverSetFound(const CString& path) {
     if (path.IsEmpty()) return kGeneralError;
     PathName setFile(path);
     setFile.MakeFullPath();
     CString directory = setFile.GetDirectory();
-    foundSetDirectories.AddItem(directory, ",");
     PrintLine("Driver Set Found!");
     PrintLine("\tDriverSetPath:" + directory);
-    return kSuccessFound;
+    return kContinue;
 }

@@ -2,26 +2,37 @@
 // XP and 2003 media) or idwbinfo.txt (Windows 2008 media).
 #include "DriverSearchTool.h"
 #include "IniFile.h"
+#include "WindowsVersionCatalogue.h"
 
 namespace {
 
 const char* const kProductFile = "PRODSPEC.INI";
 const char* const kBuildInfoFile = "idwbinfo.txt";
 
-// Catalogue number for a "Product" value of PRODSPEC.INI (never empty here).
+// The target version of a "Product" value of PRODSPEC.INI (never empty here):
+// the first row whose words the value holds.
 int VersionFromProduct(const CString& product) {
-    if (product.Contains("Server") && product.Contains("2000")) return 0;
-    if (product.Contains("2000")) return 2;
-    if (product.Contains("XP")) return 3;
-    if (product.Contains("2003") && product.Contains("x64")) return 4;
-    if (product.Contains("2003") && product.Contains("IA64")) return 10;  // names no catalogue row
-    return 1;
+    const struct {
+        const char* word;
+        const char* alsoWord;  // null: the first word alone decides
+        const char* version;
+    } kRules[] = {{"Server", "2000", "Win2000Server"},
+                  {"2000", nullptr, "Win2000Pro"},
+                  {"XP", nullptr, "WinXP"},
+                  {"2003", "x64", "Win2003Serverx64"}};
+    for (const auto& rule : kRules) {
+        if (product.Contains(rule.word) && (!rule.alsoWord || product.Contains(rule.alsoWord))) {
+            return WindowsVersionNumber(rule.version);
+        }
+    }
+    if (product.Contains("2003") && product.Contains("IA64")) return kUnlistedWindowsVersion;
+    return kDefaultWindowsVersion;
 }
 
-// Catalogue number for a "BuildArch" value of idwbinfo.txt; current when unknown.
+// The target version of a "BuildArch" value of idwbinfo.txt; current when unknown.
 int VersionFromBuildArch(const CString& buildArch, int current) {
-    if (buildArch.Contains("x86")) return 5;
-    if (buildArch.Contains("amd64")) return 6;
+    if (buildArch.Contains("x86")) return WindowsVersionNumber("Win2008Server");
+    if (buildArch.Contains("amd64")) return WindowsVersionNumber("Win2008Serverx64");
     return current;
 }
 
@@ -48,14 +59,12 @@ int DriverSearchTool::DetectWindowsVersion(PathName media) {
         CString product = IniFile(media).GetValue("Product Specification", "Product", "");
         if (product.IsEmpty()) return kMediaNotFound;
         PrintLine("Windows Version=" + product);
-        osVersionIndex = VersionFromProduct(product);
-        osVersionName = SetWindowsVersion(osVersionIndex);
+        SelectWindowsVersion(VersionFromProduct(product));
     } else if (extension.EqualsNoCase(".txt")) {
         PrintLine("\nDetermining OS Version from file:" + media.GetPath());
         CString buildArch = IniFile(media).GetValue("BUILDINFO", "BuildArch", "");
         if (buildArch.IsEmpty()) return kMediaNotFound;
-        osVersionIndex = VersionFromBuildArch(buildArch, osVersionIndex);
-        osVersionName = SetWindowsVersion(osVersionIndex);
+        SelectWindowsVersion(VersionFromBuildArch(buildArch, osVersionIndex));
     }
-    return kSuccessFound;
+    return kContinue;
 }

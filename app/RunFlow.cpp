@@ -3,6 +3,7 @@
 #include "DriverSearchTool.h"
 
 #include "ErrorHandler.h"
+#include "WindowsVersionCatalogue.h"
 
 DriverSearchTool::DriverSearchTool()
     : programName(""),
@@ -14,41 +15,37 @@ DriverSearchTool::DriverSearchTool()
       hasMachineTypes(false),
       hasBatchPath(false),
       hasMediaPath(false),
-      osVersionIndex(1),
-      outputLevel(3) {}
+      osVersionIndex(kDefaultWindowsVersion) {}
 
 DriverSearchTool::~DriverSearchTool() = default;
 
-void DriverSearchTool::PrintLine(const CString& text) const { PrintLine(text, 3); }
-
-void DriverSearchTool::PrintLine(const CString& text, int threshold) const {
-    if (outputLevel >= threshold) WriteConsoleLine(text);
-}
+void DriverSearchTool::PrintLine(const CString& text) const { WriteConsoleLine(text); }
 
 void DriverSearchTool::PrintLine(std::string_view first, std::string_view second) const {
-    if (outputLevel >= 3) WriteConsoleLine(first, second);
+    WriteConsoleLine(first, second);
 }
 
 int DriverSearchTool::Run(int argc, const char* const* argv) {
     PrintLine("\nHalvard Started...");
     int result = HandleCommandLine(argc, argv);
-    if (result != kSuccessFound) return result;
+    if (result != kContinue) return result;
 
-    if (hasMediaPath && DetectWindowsVersion(mediaPath) != kSuccessFound) {
+    if (hasMediaPath && DetectWindowsVersion(mediaPath) != kContinue) {
         PrintLine(CString("\nNo ") + "PRODSPEC.INI" + " or " + "idwbinfo.txt" + " file found in " +
                   mediaPath.GetFullPath());
         return kMediaNotFound;
     }
 
     allSets = std::make_unique<CString>();
-    if (FindAllDriverSets(driverPath, *allSets) == 0) {
+    bool driverPathRead = true;
+    if (FindAllDriverSets(driverPath, *allSets, driverPathRead) == 0) {
         // Nothing could be read there: an error, not a search that found nothing.
-        return driverPathUnreadable_ ? kDriverPathNotFound : ReportNotFound();
+        return driverPathRead ? ReportNotFound(nullptr) : kDriverPathNotFound;
     }
 
     osMatches = std::make_unique<CString>();
     int count = SearchWindowsVersionSets(osVersionIndex, *allSets, *osMatches);
-    if (count == 0) return ReportNotFound();
+    if (count == 0) return ReportNotFound(osMatches.get());
 
     CString* finalList = osMatches.get();
     if (hasMachineTypes) {
@@ -58,7 +55,7 @@ int DriverSearchTool::Run(int argc, const char* const* argv) {
         for (const CString& machineType : machineTypes.GetItems(",")) {
             machineTypeMatches->Empty();
             count = SearchMachineTypeSets(machineType, *osMatches, *machineTypeMatches);
-            if (count == 0) return ReportNotFound();
+            if (count == 0) return ReportNotFound(osMatches.get());
             finalList = machineTypeMatches.get();
         }
     }
@@ -69,14 +66,16 @@ int DriverSearchTool::Run(int argc, const char* const* argv) {
 
     if (!hasBatchPath) return kSuccessFound;
     PrintLine("\nWriting Batch File...");
-    return WriteBatchFile(RemoveDuplicateItems(*finalList));
+    return WriteBatchFile(RemoveDuplicateItems(*finalList), osMatches.get());
 }
 
-int DriverSearchTool::ReportNotFound() {
+// The batch file of a run that found no set records zero sets; windowsVersionMatches is
+// null when the search ended before the Windows-version filter ran.
+int DriverSearchTool::ReportNotFound(const CString* windowsVersionMatches) {
     if (hasBatchPath) {
         PrintLine("Writing Batch File");
-        int result = WriteBatchFile(RemoveDuplicateItems(foundSetDirectories));
-        if (result != kSuccessFound) return result;
+        int result = WriteBatchFile(CString(), windowsVersionMatches);
+        if (result != kContinue) return result;
     }
     PrintLine("Driver Set not Found");
     return kSuccessNotFound;

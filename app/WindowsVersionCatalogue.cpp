@@ -1,15 +1,9 @@
 // The nine target Windows versions: number, name, family and architecture.
-#include <string_view>
+#include "WindowsVersionCatalogue.h"
 
 #include "DriverSearchTool.h"
 
 namespace {
-
-struct WindowsVersion {
-    const char* name;
-    const char* family;
-    const char* archType;
-};
 
 const WindowsVersion kCatalogue[] = {
     {"Win2000Server", "Win2000", "x86"},    {"Win2003Server", "Win2003", "x86"},
@@ -19,22 +13,40 @@ const WindowsVersion kCatalogue[] = {
     {"WinPE21x64", "WinPE21", "x64"},
 };
 const int kCatalogueSize = sizeof(kCatalogue) / sizeof(kCatalogue[0]);
-const int kDefaultVersion = 1;
 
 }  // namespace
 
-int DriverSearchTool::GetWindowsVersionIndex(std::string_view name) const {
+const int kDefaultWindowsVersion = 1;
+const int kUnlistedWindowsVersion = 10;
+
+bool IsWindowsVersionNumber(int number) { return number >= 0 && number < kCatalogueSize; }
+
+int WindowsVersionNumber(std::string_view name) {
     for (int number = 0; number < kCatalogueSize; ++number) {
         if (CString::EqualsNoCase(name, kCatalogue[number].name)) return number;
     }
-    return kDefaultVersion;
+    return kDefaultWindowsVersion;
 }
 
-CString DriverSearchTool::SetWindowsVersion(int number) {
-    if (number < 0 || number >= kCatalogueSize) number = kDefaultVersion;
-    const WindowsVersion& row = kCatalogue[number];
+const WindowsVersion& WindowsVersionRow(int number) {
+    return kCatalogue[IsWindowsVersionNumber(number) ? number : kDefaultWindowsVersion];
+}
+
+int DriverSearchTool::GetWindowsVersionIndex(std::string_view name) const {
+    return WindowsVersionNumber(name);
+}
+
+CString DriverSearchTool::GetWindowsVersionName(int number) { return WindowsVersionRow(number).name; }
+
+void DriverSearchTool::SetWindowsVersion(int number) {
+    const WindowsVersion& row = WindowsVersionRow(number);
     osFamily = row.family;
     osArchType = row.archType;
     osArch = osArchType == "x64" ? "AMD64" : "I386";
-    return row.name;
+}
+
+void DriverSearchTool::SelectWindowsVersion(int number) {
+    osVersionIndex = number;
+    osVersionName = GetWindowsVersionName(number);
+    SetWindowsVersion(number);
 }

@@ -6,7 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "DriverSearchTool.h"
+#include "CString.h"
+#include "LatestChoice.h"
 
 namespace {
 
@@ -28,35 +29,33 @@ void SelectionSortLatestFirst(std::vector<CString>& items, std::vector<double>& 
 }
 
 TEST(LatestDriverSet, MonthIndexIsCaseSensitivePrefix) {
-    DriverSearchTool tool;
-    EXPECT_EQ(tool.GetMonthIndex("Jan"), 0);
-    EXPECT_EQ(tool.GetMonthIndex("March"), 2);
-    EXPECT_EQ(tool.GetMonthIndex("Dec"), 11);
-    EXPECT_EQ(tool.GetMonthIndex("MAR"), 0);
-    EXPECT_EQ(tool.GetMonthIndex("mar"), 0);
-    EXPECT_EQ(tool.GetMonthIndex(""), 0);
+    EXPECT_EQ(GetMonthIndex("Jan"), 0);
+    EXPECT_EQ(GetMonthIndex("March"), 2);
+    EXPECT_EQ(GetMonthIndex("Dec"), 11);
+    EXPECT_EQ(GetMonthIndex("MAR"), 0);
+    EXPECT_EQ(GetMonthIndex("mar"), 0);
+    EXPECT_EQ(GetMonthIndex(""), 0);
 }
 
 TEST(LatestDriverSet, TimestampsCompareAsCalendarTimes) {
-    DriverSearchTool tool;
-    double a = tool.GetCreationTimestamp("05 Mar 2009", "14:30:00");
-    EXPECT_EQ(a, tool.GetCreationTimestamp("5 Mar 2009", "14:30"));
-    EXPECT_GT(tool.GetCreationTimestamp("01 Jan 2010", "00:00:00"),
-              tool.GetCreationTimestamp("31 Dec 2009", "23:59:59"));
-    EXPECT_EQ(tool.GetCreationTimestamp("05 Mar 2009", "14:30:01") - a, 1.0);
-    EXPECT_EQ(tool.GetCreationTimestamp("", ""), -1.0);
-    EXPECT_EQ(tool.GetCreationTimestamp("01 Jan 1969", "00:00:00"), -1.0);
-    EXPECT_EQ(tool.GetCreationTimestamp("01 Jan 3001", "00:00:00"), -1.0);
-    EXPECT_EQ(tool.GetCreationTimestamp("01 Jan -2147483648", "00:00:00"), -1.0);
+    double a = GetCreationTimestamp("05 Mar 2009", "14:30:00");
+    EXPECT_EQ(a, GetCreationTimestamp("5 Mar 2009", "14:30"));
+    EXPECT_GT(GetCreationTimestamp("01 Jan 2010", "00:00:00"),
+              GetCreationTimestamp("31 Dec 2009", "23:59:59"));
+    EXPECT_EQ(GetCreationTimestamp("05 Mar 2009", "14:30:01") - a, 1.0);
+    EXPECT_EQ(GetCreationTimestamp("", ""), -1.0);
+    EXPECT_EQ(GetCreationTimestamp("01 Jan 1969", "00:00:00"), -1.0);
+    EXPECT_EQ(GetCreationTimestamp("01 Jan 3001", "00:00:00"), -1.0);
+    EXPECT_EQ(GetCreationTimestamp("01 Jan -2147483648", "00:00:00"), -1.0);
     // Day 0 is the last day of the month before.
-    EXPECT_EQ(tool.GetCreationTimestamp("0 Apr 2009", "12:00:00"),
-              tool.GetCreationTimestamp("31 Mar 2009", "12:00:00"));
+    EXPECT_EQ(GetCreationTimestamp("0 Apr 2009", "12:00:00"),
+              GetCreationTimestamp("31 Mar 2009", "12:00:00"));
 }
 
 TEST(LatestDriverSet, TiesKeepTheSelectionSortOrder) {
     std::vector<CString> items = {"first", "second", "third"};
     std::vector<double> timestamps = {1, 2, 2};
-    DriverSearchTool::OrderLatestFirst(items, timestamps);
+    OrderLatestFirst(items, timestamps);
     EXPECT_EQ(items, (std::vector<CString>{"second", "third", "first"}));
 }
 
@@ -74,7 +73,7 @@ TEST(LatestDriverSet, OrderMatchesPlainSelectionSortOnRandomLists) {
         std::vector<CString> expectedItems = items;
         std::vector<double> expectedTimestamps = timestamps;
         SelectionSortLatestFirst(expectedItems, expectedTimestamps);
-        DriverSearchTool::OrderLatestFirst(items, timestamps);
+        OrderLatestFirst(items, timestamps);
         ASSERT_EQ(items, expectedItems) << "round " << round;
         ASSERT_EQ(timestamps, expectedTimestamps);
     }
