@@ -52,14 +52,28 @@ exit /b %RC%
 :found
 rem The batch file sets QL_NOS_Type, QL_NOS_Arch_Type, QL_NOS_Arch, QL_NOS_DDL_Type,
 rem QL_NOS_DDL_Path_# (count), QL_NOS_DDL_Path_1..n (latest first), QL_NOS_All_DDL_Paths.
+rem Folder names may hold ampersands, carets, percent and exclamation marks. So the paths are
+rem not expanded into command lines (cmd would act on them) but read back into FOR variables
+rem from the output of "set NAME": cmd puts those in after it has parsed the line, and leaves
+rem them be.
 call "%DRVSET_BAT%"
 echo deploy: target %QL_NOS_DDL_Type% - family %QL_NOS_Type%, %QL_NOS_Arch_Type%, %QL_NOS_Arch%
 echo deploy: %QL_NOS_DDL_Path_#% matching driver set(s), latest first:
-for /L %%i in (1,1,%QL_NOS_DDL_Path_#%) do call echo deploy:   %%QL_NOS_DDL_Path_%%i%%
-echo deploy: all driver sets of %QL_NOS_DDL_Type%: %QL_NOS_All_DDL_Paths%
-echo deploy: copying %QL_NOS_DDL_Path_1% to %DESTDIR%
-xcopy "%QL_NOS_DDL_Path_1%" "%DESTDIR%\" /E /I /Q /Y >nul
-if errorlevel 1 goto copyerror
+for /L %%i in (1,1,%QL_NOS_DDL_Path_#%) do (
+    for /F "tokens=1* delims==" %%a in ('set QL_NOS_DDL_Path_%%i') do (
+        if "%%a"=="QL_NOS_DDL_Path_%%i" echo deploy:   %%b
+    )
+)
+for /F "tokens=1* delims==" %%a in ('set QL_NOS_All_DDL_Paths') do (
+    if "%%a"=="QL_NOS_All_DDL_Paths" echo deploy: all driver sets of %QL_NOS_DDL_Type%: %%b
+)
+for /F "tokens=1* delims==" %%a in ('set QL_NOS_DDL_Path_1') do (
+    if "%%a"=="QL_NOS_DDL_Path_1" for %%d in ("%DESTDIR%") do (
+        echo deploy: copying %%b to %%~d
+        xcopy "%%b" "%%~d\" /E /I /Q /Y >nul
+        if errorlevel 1 goto copyerror
+    )
+)
 echo deploy: driver set staged
 exit /b 0
 
@@ -73,15 +87,15 @@ echo deploy: halvard.exe did not accept its command line, see the usage above
 exit /b 2
 
 :batcherror
-echo deploy: cannot write the batch file %DRVSET_BAT%
+for %%v in ("%DRVSET_BAT%") do echo deploy: cannot write the batch file %%~v
 exit /b 3
 
 :nodriverpath
-echo deploy: driver repository %DRIVERPATH% not found
+for %%v in ("%DRIVERPATH%") do echo deploy: driver repository %%~v not found
 exit /b 4
 
 :nomedia
-echo deploy: no Windows version found on the media %TARGET%
+for %%v in ("%TARGET%") do echo deploy: no Windows version found on the media %%~v
 exit /b 5
 
 :generalerror
@@ -89,7 +103,7 @@ echo deploy: halvard.exe failed with a general error
 exit /b 6
 
 :copyerror
-echo deploy: copying the driver set to %DESTDIR% failed
+for %%v in ("%DESTDIR%") do echo deploy: copying the driver set to %%~v failed
 exit /b 6
 
 :nohalvard

@@ -10,7 +10,8 @@
 #   MACHINETYPES  optional machine types for /M:, e.g. 6123,7340
 #
 #   halvard:      $HALVARD if set, else beside this script, else on the PATH.
-#   Batch file:   $DRVSET_BAT if set, else ${TMPDIR:-/tmp}/DrvSet.bat.
+#   Batch file:   $DRVSET_BAT if set (and left in place), else a private file from mktemp in
+#                 ${TMPDIR:-/tmp}, removed when the script ends.
 #   Exit code:    Halvard's own: 0 driver set staged, 1 none found (go on with the in-box
 #                 drivers), 2 to 6 an error; 9 when halvard cannot be found.
 set -u
@@ -29,7 +30,19 @@ if [ -z "$halvard" ]; then
         halvard=$(command -v halvard) || { echo "deploy: halvard not found; set HALVARD to its path"; exit 9; }
     fi
 fi
-batch=${DRVSET_BAT:-${TMPDIR:-/tmp}/DrvSet.bat}
+# A fixed name in a shared folder would let another user plant a link there for the program
+# to write through; so without DRVSET_BAT the batch file is a fresh file of our own.
+batch=${DRVSET_BAT:-}
+temporary=""
+if [ -z "$batch" ]; then
+    trap '[ -z "$temporary" ] || rm -f -- "$temporary"' EXIT
+    trap 'exit 129' HUP
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    temporary=$(mktemp "${TMPDIR:-/tmp}/DrvSet.XXXXXX") ||
+        { echo "deploy: cannot create a batch file in ${TMPDIR:-/tmp}"; exit 3; }
+    batch=$temporary
+fi
 
 # A TARGET that exists is installation media; anything else names the Windows version.
 if [ -e "$target" ]; then target_option=/WP:$target; else target_option=/W:$target; fi
@@ -40,9 +53,28 @@ status=0
 echo
 
 # The batch file is a Windows one (SET NAME=VALUE, CR LF). QL_NOS_DDL_Path_# is no shell
-# name, so each value is read by its variable's name instead of being evaluated.
+# name, so each value is read by its variable's name instead of being evaluated. The values
+# are escaped for cmd: every % is doubled, and outside double quotes a ^ goes before each of
+# & | < > ^. value NAME undoes exactly that, so folder names come back as they are.
 value() {
-    sed -n "s/^SET $1=//p" "$batch" | tr -d '\r'
+    awk -v name="$1" 'index($0, "SET " name "=") == 1 {
+        text = substr($0, length(name) + 6)
+        sub(/\r$/, "", text)
+        out = ""
+        quoted = 0
+        for (i = 1; i <= length(text); i++) {
+            c = substr(text, i, 1)
+            if (c == "\"") {
+                quoted = !quoted
+            } else if (c == "%" || (c == "^" && !quoted)) {
+                i++
+                c = substr(text, i, 1)
+            }
+            out = out c
+        }
+        print out
+        exit
+    }' "$batch"
 }
 
 case $status in
