@@ -51,7 +51,7 @@ const DriverSetInfo* DriverSetStore::Find(std::string_view path) const {
 }
 
 // Room for length bytes, aligned for a record, in the current block or a new one.
-char* DriverSetStore::Keep(std::size_t length) {
+char* DriverSetStore::Allocate(std::size_t length) {
     length = (length + alignof(Record) - 1) & ~(alignof(Record) - 1);
     if (length > blockLeft_) {
         const std::size_t size = std::max<std::size_t>(length, 256 * 1024);
@@ -88,9 +88,9 @@ std::string_view DriverSetStore::Add(std::string_view path, const std::string_vi
     }
     char* kept;
     if (record != nullptr) {
-        kept = Keep(size);
+        kept = Allocate(size);
     } else {
-        record = new (Keep(sizeof(Record) + path.size() + size)) Record{hash, path.size(), {}};
+        record = new (Allocate(sizeof(Record) + path.size() + size)) Record{hash, path.size(), {}};
         std::memcpy(record + 1, path.data(), path.size());
         kept = reinterpret_cast<char*>(record + 1) + path.size();
         slots_[slot] = record;

@@ -73,7 +73,7 @@ private:
     };
     static uint64_t Hash(std::string_view path);
     std::size_t SlotOf(std::string_view path, uint64_t hash) const;
-    char* Keep(std::size_t length);
+    char* Allocate(std::size_t length);
     void Grow();
 
     std::vector<std::unique_ptr<char[]>> blocks_;

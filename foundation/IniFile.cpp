@@ -107,7 +107,7 @@ IniFile::~IniFile() {
 
 // Reads the whole file at once in text mode and splits it as TextFile::ReadLine
 // would: one open and no per-character string work, since the search loads
-// descriptor files by the ten thousand.
+// descriptor files for every set of a repository.
 bool IniFile::Load(const CString& fileName) {
     std::string content;
     const char* name = fileName.GetCharString();

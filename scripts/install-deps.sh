@@ -7,47 +7,20 @@
 # If wine32 cannot be installed, everything else still is, and the script says so:
 # scripts/test-all.sh then checks the 32-bit build without running it.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ python3 libgtest-dev googletest
-          g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
-          clang libclang-rt-14-dev valgrind strace man-db)
+scripts/apt-install.sh cmake ninja-build g++ python3 libgtest-dev googletest \
+    g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 \
+    clang libclang-rt-14-dev valgrind strace man-db
 
+dpkg -s wine32:i386 >/dev/null 2>&1 && exit 0
 as_root=()
-if [ "$(id -u)" -ne 0 ]; then
-    if ! command -v sudo >/dev/null; then
-        echo "install-deps: not root and no sudo: cannot install packages" >&2
-        exit 1
-    fi
-    as_root=(sudo)
-fi
-apt_install() {
-    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q "$@"
-}
-
-missing=()
-for package in "${packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-need_wine32=false
-dpkg -s wine32:i386 >/dev/null 2>&1 || need_wine32=true
-
-if [ ${#missing[@]} -eq 0 ] && ! $need_wine32; then
-    exit 0
-fi
-
-if $need_wine32 && ! dpkg --print-foreign-architectures | grep -qx i386; then
+[ "$(id -u)" -ne 0 ] && as_root=(sudo)
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "install-deps: adding the i386 architecture for wine32"
     "${as_root[@]}" dpkg --add-architecture i386
 fi
-"${as_root[@]}" apt-get update -q
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "install-deps: installing ${missing[*]}"
-    apt_install "${missing[@]}"
-fi
-if $need_wine32; then
-    echo "install-deps: installing wine32:i386"
-    if ! apt_install wine32:i386; then
-        echo "install-deps: wine32:i386 cannot be installed here; the 32-bit Windows build" \
-             "will be checked without running it" >&2
-    fi
+if ! scripts/apt-install.sh wine32:i386; then
+    echo "install-deps: wine32:i386 cannot be installed here; the 32-bit Windows build" \
+         "will be checked without running it" >&2
 fi
