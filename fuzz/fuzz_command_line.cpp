@@ -18,190 +18,6 @@
 namespace {
 
 // ---------------------------------------------------------------------------
-// The model
-
-struct Record {
-    std::string name, displayName, value;
-    ref::List requires, excludes;
-    bool present = false, required = false, emptyAllowed = false;
-    int kind = 0;
-};
-
-std::string Upper(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    }
-    return text;
-}
-
-bool EndsWithBlank(const std::string& text) { return !text.empty() && text.back() == ' '; }
-
-class ModelParser {
-public:
-    std::vector<Record> records;
-    bool hasError = false;
-    int code = 0;
-    std::string errorName, errorOthers;
-
-    void Declare(const std::string& name, const std::string& displayName, int kind,
-                 const std::string& requires, const std::string& excludes, bool required,
-                 bool emptyAllowed) {
-        Record r;
-        r.name = name;
-        r.displayName = displayName;
-        if (requires != kEmptyList) ref::AddItem(r.requires, requires, ",");
-        if (excludes != kEmptyList) ref::AddItem(r.excludes, excludes, ",");
-        r.required = required;
-        r.emptyAllowed = emptyAllowed;
-        r.kind = kind;
-        records.push_back(r);
-    }
-
-    int Parse(const std::vector<std::string>& args, bool caseSensitive, bool validate) {
-        caseSensitive_ = caseSensitive;
-        size_t i = 1;
-        while (i < args.size()) {
-            bool matched = false;
-            for (Record& r : records) {
-                if (r.present) continue;
-                if (r.kind < 1 || r.kind > 5) return 1;
-                std::string compared;
-                bool hit;
-                if (r.kind != 1 && r.name.empty()) {
-                    hit = !IsOptionToken(args[i]);
-                } else {
-                    hit = Begins(r, args[i], compared);
-                }
-                if (!hit) continue;
-                r.present = true;
-                matched = true;
-                i = r.kind == 1 ? i + 1 : TakeValue(r, compared, args, i);
-                break;
-            }
-            if (!matched) {
-                RecordError(1, args[i], "");
-                return 1;
-            }
-        }
-        return validate && Validate() ? 1 : 0;
-    }
-
-    const Record* Lookup(const std::string& name, int n) const {
-        int remaining = n > 1 ? n : 1;
-        for (const Record& r : records) {
-            const bool found = r.name == name || (!r.displayName.empty() && r.displayName == name);
-            if (found && --remaining == 0) return &r;
-        }
-        return nullptr;
-    }
-
-private:
-    bool Begins(const Record& r, const std::string& argument, std::string& compared) const {
-        compared = caseSensitive_ ? r.name : Upper(r.name);
-        std::string text = caseSensitive_ ? argument : Upper(argument);
-        if (EndsWithBlank(compared)) text += ' ';
-        if (r.kind == 1) return text == compared;
-        return r.kind >= 2 && r.kind <= 5 && ref::StartsWith(text, compared);
-    }
-
-    bool IsOptionToken(const std::string& argument) const {
-        for (const Record& r : records) {
-            std::string compared;
-            if (!r.present && !r.name.empty() && Begins(r, argument, compared)) return true;
-        }
-        return false;
-    }
-
-    size_t TakeValue(Record& r, const std::string& compared, const std::vector<std::string>& args,
-                     size_t i) const {
-        r.value = compared.size() < args[i].size() ? args[i].substr(compared.size()) : "";
-        ++i;
-        if (i < args.size() && EndsWithBlank(compared) && !IsOptionToken(args[i])) {
-            r.value += args[i];
-            ++i;
-        }
-        if (r.kind == 4) {
-            while (i < args.size() && !IsOptionToken(args[i])) {
-                r.value += " " + args[i];
-                ++i;
-            }
-        }
-        return i;
-    }
-
-    void RecordError(int errorCode, const std::string& name, const std::string& others) {
-        if (hasError) return;
-        hasError = true;
-        code = errorCode;
-        errorName = name;
-        errorOthers = others;
-    }
-
-    bool Validate() {
-        for (Record& r : records) {
-            int error = 0;
-            std::string others;
-            if (!r.present) {
-                if (r.required) error = 2;
-            } else if (r.value.empty() && !r.emptyAllowed) {
-                error = 3;
-            } else if (r.kind == 2 && !r.value.empty() &&
-                       r.value != std::to_string(ref::ToInt(r.value))) {
-                error = 4;
-            } else if (Relations(r, true, others)) {
-                error = 5;
-            } else if (Relations(r, false, others)) {
-                error = 6;
-            }
-            if (error != 0) {
-                RecordError(error, r.displayName.empty() ? r.name : r.displayName, others);
-                return true;
-            }
-        }
-        return false;
-    }
-
-    bool Relations(const Record& self, bool excludesMode, std::string& others) const {
-        const ref::List& list = excludesMode ? self.excludes : self.requires;
-        const int count = ref::GetItemCount(list, ",");
-        bool error = !excludesMode && count >= 1;
-        for (int k = 0; k < count; ++k) {
-            std::string item = ref::GetItem(list, k, ",");
-            int n = 1;
-            const int tilde = ref::FindNth(item, "~", 0);
-            if (tilde != -1) {
-                n = ref::ToInt(item.substr(static_cast<size_t>(tilde) + 1));
-                item = item.substr(0, static_cast<size_t>(tilde));
-            }
-            if (!Present(self, item, n)) continue;
-            if (excludesMode) {
-                others = item;
-                return true;
-            }
-            return false;
-        }
-        if (error) others = list.text;
-        return error;
-    }
-
-    bool Present(const Record& self, const std::string& item, int n) const {
-        if (n < 1) return false;
-        for (const Record& r : records) {
-            if (!r.present) continue;
-            if (n > 1) {
-                --n;
-                continue;
-            }
-            if (&r == &self) continue;
-            if (r.displayName.empty() ? r.name == item : r.displayName == item) return true;
-        }
-        return false;
-    }
-
-    bool caseSensitive_ = false;
-};
-
-// ---------------------------------------------------------------------------
 // Building tables and arguments from the input
 
 const char* const kNames[] = {"/W:", "/WP:", "/M:", "/?", "/B:", "", "/F ", "-x", "/w", "/"};
@@ -228,8 +44,8 @@ std::string Argument(FuzzedDataProvider& data) {
     std::string text;
     if (data.ConsumeBool()) {
         text = data.PickValueInArray(kNames);
-        if (EndsWithBlank(text) && data.ConsumeBool()) text.pop_back();
-        if (data.ConsumeBool()) text = Upper(text);
+        if (ref::EndsWithBlank(text) && data.ConsumeBool()) text.pop_back();
+        if (data.ConsumeBool()) text = ref::Upper(text);
         else if (data.ConsumeBool()) {
             for (char& c : text) {
                 if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
@@ -246,11 +62,11 @@ void Compare(bool same, const char* what) {
     }
 }
 
-void CheckLookups(const CommandLineParser& parser, const ModelParser& model,
+void CheckLookups(const CommandLineParser& parser, const ref::CommandLineModel& model,
                   const std::vector<std::string>& names) {
     for (const std::string& name : names) {
         for (int n = 0; n <= 3; ++n) {
-            const Record* r = model.Lookup(name, n);
+            const ref::OptionRecord* r = model.Lookup(name, n);
             CString value;
             PathName path("stale");
             const bool present = r != nullptr && r->present;
@@ -280,7 +96,7 @@ void RunTool(const std::vector<std::string>& args) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     FuzzedDataProvider data(bytes, size);
     CommandLineParser parser;
-    ModelParser model;
+    ref::CommandLineModel model;
     std::vector<std::string> names;
 
     auto declare = [&](const std::string& name, const std::string& display, int kind,

@@ -5,8 +5,8 @@
 #   scripts/fuzz.sh [--quick] [--seconds N] [--target NAME]... [--build-dir DIR]
 #
 #   --quick       the short run of the test command: 20 seconds per target
-#   --seconds N   seconds per target (default 20); e.g. --seconds 1800 for a
-#                 long run
+#   --seconds N   seconds per target (default 300, a run worth making after a
+#                 change to a class a target covers; e.g. 1800 for a long run)
 #   --target NAME run only this target (repeatable): fuzz_ini_file,
 #                 fuzz_command_line, fuzz_path_name, fuzz_cstring_lists
 #
@@ -18,7 +18,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=20
+seconds=300
 build_dir=build-fuzz
 targets=()
 while [ $# -gt 0 ]; do

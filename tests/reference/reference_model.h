@@ -1,8 +1,8 @@
 // Plain reference models of the rules the fuzz targets check: delimited lists
-// in a string, the INI lookup, and the POSIX path operations. Each model is the
-// rule written out in the most direct way, on std::string, with no attention
-// to speed, so that any difference from the foundation classes is a fault in
-// one of the two.
+// in a string, the INI lookup, the POSIX path operations and the command-line
+// parser. Each model is the rule written out in the most direct way, on
+// std::string, with no attention to speed, so that any difference from the
+// foundation classes is a fault in one of the two.
 #pragma once
 
 #include <algorithm>
@@ -457,5 +457,192 @@ inline std::string FullPath(const std::string& text, const std::string& current,
     if (full.empty() || path.back() == '/') full += "/";
     return full.size() + 1 > limit ? std::string() : full;
 }
+
+// ---------------------------------------------------------------------------
+// The command-line parser: an option table and the parse of an argument vector
+
+// The text that stands for "no list" in a declaration.
+inline const std::string kNoList = "%EmptyList%";
+
+struct OptionRecord {
+    std::string name, displayName, value;
+    List requires, excludes;
+    bool present = false, required = false, emptyAllowed = false;
+    int kind = 0;
+};
+
+inline std::string Upper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    }
+    return text;
+}
+
+inline bool EndsWithBlank(const std::string& text) { return !text.empty() && text.back() == ' '; }
+
+class CommandLineModel {
+public:
+    std::vector<OptionRecord> records;
+    bool hasError = false;
+    int code = 0;
+    std::string errorName, errorOthers;
+
+    void Declare(const std::string& name, const std::string& displayName, int kind,
+                 const std::string& requires, const std::string& excludes, bool required,
+                 bool emptyAllowed) {
+        OptionRecord r;
+        r.name = name;
+        r.displayName = displayName;
+        if (requires != kNoList) AddItem(r.requires, requires, ",");
+        if (excludes != kNoList) AddItem(r.excludes, excludes, ",");
+        r.required = required;
+        r.emptyAllowed = emptyAllowed;
+        r.kind = kind;
+        records.push_back(r);
+    }
+
+    int Parse(const std::vector<std::string>& args, bool caseSensitive, bool validate) {
+        caseSensitive_ = caseSensitive;
+        size_t i = 1;
+        while (i < args.size()) {
+            bool matched = false;
+            for (OptionRecord& r : records) {
+                if (r.present) continue;
+                if (r.kind < 1 || r.kind > 5) return 1;
+                std::string compared;
+                bool hit;
+                if (r.kind != 1 && r.name.empty()) {
+                    hit = !IsOptionToken(args[i]);
+                } else {
+                    hit = Begins(r, args[i], compared);
+                }
+                if (!hit) continue;
+                r.present = true;
+                matched = true;
+                i = r.kind == 1 ? i + 1 : TakeValue(r, compared, args, i);
+                break;
+            }
+            if (!matched) {
+                RecordError(1, args[i], "");
+                return 1;
+            }
+        }
+        return validate && Validate() ? 1 : 0;
+    }
+
+    const OptionRecord* Lookup(const std::string& name, int n) const {
+        int remaining = n > 1 ? n : 1;
+        for (const OptionRecord& r : records) {
+            const bool found = r.name == name || (!r.displayName.empty() && r.displayName == name);
+            if (found && --remaining == 0) return &r;
+        }
+        return nullptr;
+    }
+
+private:
+    bool Begins(const OptionRecord& r, const std::string& argument, std::string& compared) const {
+        compared = caseSensitive_ ? r.name : Upper(r.name);
+        std::string text = caseSensitive_ ? argument : Upper(argument);
+        if (EndsWithBlank(compared)) text += ' ';
+        if (r.kind == 1) return text == compared;
+        return r.kind >= 2 && r.kind <= 5 && StartsWith(text, compared);
+    }
+
+    bool IsOptionToken(const std::string& argument) const {
+        for (const OptionRecord& r : records) {
+            std::string compared;
+            if (!r.present && !r.name.empty() && Begins(r, argument, compared)) return true;
+        }
+        return false;
+    }
+
+    size_t TakeValue(OptionRecord& r, const std::string& compared, const std::vector<std::string>& args,
+                     size_t i) const {
+        r.value = compared.size() < args[i].size() ? args[i].substr(compared.size()) : "";
+        ++i;
+        if (i < args.size() && EndsWithBlank(compared) && !IsOptionToken(args[i])) {
+            r.value += args[i];
+            ++i;
+        }
+        if (r.kind == 4) {
+            while (i < args.size() && !IsOptionToken(args[i])) {
+                r.value += " " + args[i];
+                ++i;
+            }
+        }
+        return i;
+    }
+
+    void RecordError(int errorCode, const std::string& name, const std::string& others) {
+        if (hasError) return;
+        hasError = true;
+        code = errorCode;
+        errorName = name;
+        errorOthers = others;
+    }
+
+    bool Validate() {
+        for (OptionRecord& r : records) {
+            int error = 0;
+            std::string others;
+            if (!r.present) {
+                if (r.required) error = 2;
+            } else if (r.value.empty() && !r.emptyAllowed) {
+                error = 3;
+            } else if (r.kind == 2 && !r.value.empty() &&
+                       r.value != std::to_string(ToInt(r.value))) {
+                error = 4;
+            } else if (Relations(r, true, others)) {
+                error = 5;
+            } else if (Relations(r, false, others)) {
+                error = 6;
+            }
+            if (error != 0) {
+                RecordError(error, r.displayName.empty() ? r.name : r.displayName, others);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool Relations(const OptionRecord& self, bool excludesMode, std::string& others) const {
+        const List& list = excludesMode ? self.excludes : self.requires;
+        const int count = GetItemCount(list, ",");
+        bool error = !excludesMode && count >= 1;
+        for (int k = 0; k < count; ++k) {
+            std::string item = GetItem(list, k, ",");
+            int n = 1;
+            const int tilde = FindNth(item, "~", 0);
+            if (tilde != -1) {
+                n = ToInt(item.substr(static_cast<size_t>(tilde) + 1));
+                item = item.substr(0, static_cast<size_t>(tilde));
+            }
+            if (!Present(self, item, n)) continue;
+            if (excludesMode) {
+                others = item;
+                return true;
+            }
+            return false;
+        }
+        if (error) others = list.text;
+        return error;
+    }
+
+    bool Present(const OptionRecord& self, const std::string& item, int n) const {
+        if (n < 1) return false;
+        for (const OptionRecord& r : records) {
+            if (!r.present) continue;
+            if (n > 1) {
+                --n;
+                continue;
+            }
+            if (&r == &self) continue;
+            if (r.displayName.empty() ? r.name == item : r.displayName == item) return true;
+        }
+        return false;
+    }
+
+    bool caseSensitive_ = false;
+};
 
 }  // namespace ref
