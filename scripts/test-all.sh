@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds, tests and packages every release build through the
 # workflow presets of CMakePresets.json: native, win64 and win32 (the Windows ones under
-# Wine). Then the sanitizer build (scripts/test-sanitizers.sh, or the sanitize workflow where
-# that script is absent) and scripts/fuzz.sh --quick where present. Every suite runs even
-# when an earlier one failed; the last line counts them all: "test-all: N passed, N failed,
-# N skipped", where a skipped suite is one this machine cannot run (32-bit programs under
-# Wine on a kernel without 32-bit support), said on a line of its own.
+# Wine). Then the sanitizer builds (scripts/test-sanitizers.sh) and the short fuzz run
+# (scripts/fuzz.sh --quick). Every suite runs even when an earlier one failed; the last
+# line counts them all: "test-all: N passed, N failed, N skipped", where a skipped suite
+# is one this machine cannot run (32-bit programs under Wine on a kernel without 32-bit
+# support), said on a line of its own.
 #
 # Which Wine launcher starts programs, and whether 32-bit ones start at all, is found by
 # trying (scripts/wine-launcher.sh), never by what is installed.
@@ -98,14 +98,8 @@ else
     skipped=$((skipped + 1))
 fi
 
-if [ -f scripts/test-sanitizers.sh ]; then
-    suite sanitizers bash scripts/test-sanitizers.sh
-else
-    suite sanitize cmake --workflow --preset sanitize
-fi
-if [ -f scripts/fuzz.sh ]; then
-    suite fuzz bash scripts/fuzz.sh --quick
-fi
+suite sanitizers bash scripts/test-sanitizers.sh
+suite fuzz bash scripts/fuzz.sh --quick
 
 echo
 echo "test-all: took $(( $(date +%s) - started )) s"

@@ -97,7 +97,8 @@ class DeployScriptTest(unittest.TestCase):
         if is_windows():
             env["WINEDEBUG"] = "-all"
             script = ppath(os.path.join(SOURCE, "examples", "deploy.cmd"))
-            command = ["wine", "cmd", "/c", script] + list(args)
+            launcher = os.environ.get("HALVARD_WINE") or "wine"
+            command = [launcher, "cmd", "/c", script] + list(args)
         else:
             command = ["/bin/sh", os.path.join(SOURCE, "examples", "deploy.sh")] + list(args)
         proc = subprocess.run(command, cwd=self.tmp, env=env, stdin=subprocess.DEVNULL,
