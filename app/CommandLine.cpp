@@ -61,8 +61,14 @@ const char* const kReturnCodeTexts[] = {
     " = Error:General application error",
 };
 
-bool StartsWithWhiteSpace(const CString& path) {
-    return !path.IsEmpty() && (path[0] == ' ' || path[0] == '\t' || path[0] == '\n');
+// Why a path cannot be carried in a comma list (the middle of the message that
+// refuses it), or null when it can.
+const char* UnlistableReason(const CString& path) {
+    if (path.Contains(",")) return " with a comma in its name cannot be searched:";
+    if (!path.IsEmpty() && (path[0] == ' ' || path[0] == '\t' || path[0] == '\n')) {
+        return " that starts with white space cannot be searched:";
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -88,23 +94,12 @@ int DriverSearchTool::HandleCommandLine(int argc, const char* const* argv) {
 // trimmed off the first. Such a path is refused rather than searched under a
 // name that is not its own.
 int DriverSearchTool::RefuseUnlistablePaths() {
-    const CString& driver = driverPath.Text();
-    if (driver.Contains(",")) {
-        PrintLine("Driver path with a comma in its name cannot be searched:" + driver);
+    if (const char* why = UnlistableReason(driverPath.Text())) {
+        PrintLine("Driver path" + CString(why) + driverPath.GetPath());
         return kDriverPathNotFound;
     }
-    if (StartsWithWhiteSpace(driver)) {
-        PrintLine("Driver path that starts with white space cannot be searched:" + driver);
-        return kDriverPathNotFound;
-    }
-    if (!hasMediaPath) return kContinue;
-    const CString& media = mediaPath.Text();
-    if (media.Contains(",")) {
-        PrintLine("Media path with a comma in its name cannot be searched:" + media);
-        return kMediaNotFound;
-    }
-    if (StartsWithWhiteSpace(media)) {
-        PrintLine("Media path that starts with white space cannot be searched:" + media);
+    if (const char* why = hasMediaPath ? UnlistableReason(mediaPath.Text()) : nullptr) {
+        PrintLine("Media path" + CString(why) + mediaPath.GetPath());
         return kMediaNotFound;
     }
     return kContinue;
