@@ -3,11 +3,12 @@
 #include "DriverSearchTool.h"
 
 #include "ErrorHandler.h"
+#include "Version.h"
 #include "WindowsVersionCatalogue.h"
 
 DriverSearchTool::DriverSearchTool()
     : programName(""),
-      version("1.1"),
+      version(kHalvardVersion),
       osVersionName("Win2003Server"),
       osFamily(""),
       osArch(""),

@@ -5,17 +5,11 @@
 #           (README, example repository, shell example); packages .tar.gz and .deb.
 #   Windows halvard.exe, README.md, example\ and examples\deploy.cmd side by side in one .zip,
 #           halvard-VERSION-win64.zip or halvard-VERSION-win32.zip.
-# The version is PROJECT_VERSION, read by the root CMakeLists.txt from the tool's own version
-# text, so the banner, the batch file and the package names always agree.
+# The version is PROJECT_VERSION, declared by project() in the root CMakeLists.txt, which
+# also hands it to the program (Version.h): the banner, the batch file and the package names
+# always agree.
 
 include(GNUInstallDirs)
-
-if(NOT PROJECT_VERSION MATCHES "^[0-9]+(\\.[0-9]+)*$")
-  message(FATAL_ERROR "Cannot read the version text from app/RunFlow.cpp")
-endif()
-# A new version text must reach the package names without a manual reconfigure.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/app/RunFlow.cpp)
 
 # A Linux boot image may have no C++ runtime: the native release build links the program
 # statically, as the Windows builds always do. (Not for sanitizer builds.)

@@ -5,7 +5,7 @@
                                               [--arch win64|win32] [-v]
 
 Makes the packages with cpack into a temporary directory, checks that each holds exactly
-what it should, under the name and version the tool's own version text gives, then runs
+what it should, under the name and the version project() declares, then runs
 the program from each package and from a `cmake --install` tree: its banner, and a search
 on the example repository that travels with it. Windows programs must be static console
 programs that import Windows' own DLLs only; they run under Wine (WINEPREFIX from the
@@ -64,9 +64,11 @@ def read_cache(build):
 
 
 def tool_version():
-    """The version text in the tool's source, the one place the version is kept."""
-    with open(os.path.join(SOURCE, "app", "RunFlow.cpp"), encoding="utf-8") as f:
-        match = re.search(r'\bversion\("([^"]+)"\)', f.read())
+    """The version that project() declares in CMakeLists.txt, the one place it is kept."""
+    with open(os.path.join(SOURCE, "CMakeLists.txt"), encoding="utf-8") as f:
+        match = re.search(r"^project\(halvard\s+VERSION\s+([0-9][0-9.]*)\s", f.read(), re.M)
+    if not match:
+        raise AssertionError("CMakeLists.txt declares no project(halvard VERSION ...)")
     return match.group(1)
 
 
