@@ -1,15 +1,24 @@
 // The platform layer: the few system services the foundation needs, with one
-// implementation per platform (PlatformWindows.cpp, PlatformPosix.cpp).
+// implementation per platform (PlatformWindows.cpp, PlatformPosix.cpp) and the
+// parts both share (PlatformCommon.cpp).
 //
 // Windows uses the runtime library's own calls. POSIX stands in for them so that
 // Windows-style path texts give the same results: both "\" and "/" separate,
 // listings come in NTFS order, text files use the Windows text mode, and mktime
 // has the Windows runtime's range.
+//
+// Every function may be called from several threads at once: none keeps state
+// that changes after its first use, and error numbers are taken straight after
+// the system call that set them. Where a function takes an "int* error", a null
+// pointer means the caller does not want it; otherwise it receives 0 on success
+// and the system's error number (errno values: ENOENT, ENOTDIR, EACCES, ...)
+// when the call failed.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -74,10 +83,13 @@ enum class ReadStatus { Missing, Read };
 // Reads a whole file's bytes as stored, with one open. Missing when no entry of
 // that name exists (as Exists would say). A directory, FIFO, device or
 // unreadable file that exists reads as empty content, without blocking.
-ReadStatus ReadFileBytes(const char* path, std::string& bytes);
+// *error (where given) receives the error number of the open when it failed
+// (ENOENT for a missing file; EACCES for one that cannot be read, and on
+// Windows for a directory), 0 when the file was opened.
+ReadStatus ReadFileBytes(const char* path, std::string& bytes, int* error = nullptr);
 
 // ReadFileBytes, then the text-mode decoding below.
-ReadStatus ReadTextFile(const char* path, std::string& content);
+ReadStatus ReadTextFile(const char* path, std::string& content, int* error = nullptr);
 
 // Applies text-mode decoding to raw bytes: CR before LF dropped, Ctrl-Z ends.
 void DecodeTextMode(std::string& bytes);
@@ -91,11 +103,14 @@ public:
     virtual bool WriteText(const char* text) = 0;  // "\n" written as CR LF
     virtual bool Close() = 0;                    // true when the close succeeded
 };
-// Opens a file with a runtime-library mode ("r", "w+", ...); null on failure.
-TextStream* OpenTextStream(const char* path, const char* mode);
+// Opens a file with a runtime-library mode ("r", "w+", ...); null on failure,
+// with *error (where given) set to the error number of the open (ENOENT for an
+// empty path, EINVAL for a mode that is none of those).
+std::unique_ptr<TextStream> OpenTextStream(const char* path, const char* mode,
+                                           int* error = nullptr);
 // A stream with nothing in it: what a FIFO, device or directory opened for
 // reading gives, so that reading never blocks.
-TextStream* NewEmptyTextStream();
+std::unique_ptr<TextStream> NewEmptyTextStream();
 
 // Writes one console line (its "\n" included) to standard output at once, so
 // that a console or log shows it as soon as it is complete. Failures are not

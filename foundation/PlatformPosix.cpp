@@ -138,7 +138,9 @@ bool NtfsLess(const DirEntry& left, const DirEntry& right) {
     return a < b;  // std::string compares bytes as unsigned
 }
 
-bool ReadEntries(DIR* stream, const FileId& directoryId, std::vector<DirEntry>& entries) {
+// Reads the rest of a listing; false with *error set when it ends on an error.
+bool ReadEntries(DIR* stream, const FileId& directoryId, std::vector<DirEntry>& entries,
+                 int* error) {
     int directoryFd = dirfd(stream);
     uint64_t device = directoryId.device;
     bool haveDevice = directoryId.valid;
@@ -151,7 +153,9 @@ bool ReadEntries(DIR* stream, const FileId& directoryId, std::vector<DirEntry>& 
         errno = 0;
         struct dirent* item = readdir(stream);
         if (item == nullptr) {
-            return errno == 0;
+            const int failure = errno;
+            if (failure != 0 && error != nullptr) *error = failure;
+            return failure == 0;
         }
         if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0) {
             continue;
@@ -259,12 +263,11 @@ bool ListDirectory(const char* directory, std::vector<DirEntry>& entries,
         path = ".";  // as the pattern "*" lists the current directory
     }
     DIR* stream = opendir(path.c_str());
+    if (error != nullptr) *error = stream == nullptr ? errno : 0;
     if (stream == nullptr) {
-        if (error != nullptr) *error = errno;
         return false;
     }
-    bool complete = ReadEntries(stream, directoryId, entries);
-    if (!complete && error != nullptr) *error = errno;
+    bool complete = ReadEntries(stream, directoryId, entries, error);
     closedir(stream);
     std::sort(entries.begin(), entries.end(), NtfsLess);
     return complete;
@@ -281,15 +284,19 @@ FileId GetFileId(const char* path) {
     return id;
 }
 
-ReadStatus ReadFileBytes(const char* path, std::string& content) {
+ReadStatus ReadFileBytes(const char* path, std::string& content, int* error) {
     content.clear();
     if (path == nullptr || *path == '\0') {
+        if (error != nullptr) *error = ENOENT;
         return ReadStatus::Missing;
     }
     const SystemPath name(path);
     int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int openError = fd < 0 ? errno : 0;
+    if (error != nullptr) *error = openError;
     if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || errno == ELOOP) {
+        if (openError == ENOENT || openError == ENOTDIR || openError == ENAMETOOLONG ||
+            openError == ELOOP) {
             return ReadStatus::Missing;
         }
         struct stat info;
@@ -404,31 +411,29 @@ bool ParseMode(const char* mode, OpenMode& parsed) {
 
 }  // namespace
 
-TextStream* OpenTextStream(const char* path, const char* mode) {
+std::unique_ptr<TextStream> OpenTextStream(const char* path, const char* mode, int* error) {
+    // Gives the failure's number to the caller, closing what was opened.
+    auto fail = [error](int number, int fd = -1) {
+        if (error != nullptr) *error = number;
+        if (fd >= 0) close(fd);
+        return nullptr;
+    };
     OpenMode parsed;
-    if (path == nullptr || *path == '\0' || mode == nullptr || !ParseMode(mode, parsed)) {
-        return nullptr;
-    }
+    if (path == nullptr || *path == '\0') return fail(ENOENT);
+    if (mode == nullptr || !ParseMode(mode, parsed)) return fail(EINVAL);
     int fd = open(SystemPath(path).c_str(), parsed.flags | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return nullptr;
-    }
+    if (fd < 0) return fail(errno);
     struct stat info;
-    if (fstat(fd, &info) != 0) {
-        close(fd);
-        return nullptr;
-    }
+    if (fstat(fd, &info) != 0) return fail(errno, fd);
+    if (error != nullptr) *error = 0;
     if (!S_ISREG(info.st_mode) && !parsed.writes) {
         close(fd);
         return NewEmptyTextStream();
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     FILE* file = fdopen(fd, parsed.binary.c_str());
-    if (file == nullptr) {
-        close(fd);
-        return nullptr;
-    }
-    return new PosixTextStream(file);
+    if (file == nullptr) return fail(errno, fd);
+    return std::make_unique<PosixTextStream>(file);
 }
 
 // Straight to the descriptor: nothing else writes to standard output, and a
@@ -447,6 +452,8 @@ void WriteStandardOutput(const char* line, std::size_t length) {
     }
 }
 
+namespace {
+
 // glibc's mktime reads the time-zone file again on every call while TZ is
 // unset; naming the same default zone lets it keep what it read once.
 void PinDefaultTimeZone() {
@@ -457,6 +464,8 @@ void PinDefaultTimeZone() {
     }();
     (void)pinned;
 }
+
+}  // namespace
 
 long long MakeTime(std::tm* time) {
     const long long latest = 32535215999LL;  // 3000-12-31 23:59:59 UTC

@@ -151,7 +151,7 @@ bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const 
         entries.push_back(entry);
     } while (_findnext(handle, &data) == 0);
     bool complete = errno == ENOENT;
-    if (!complete && error != nullptr) *error = errno;
+    if (error != nullptr) *error = complete ? 0 : errno;
     _findclose(handle);
     return complete;
 }
@@ -177,12 +177,14 @@ FileId GetFileId(const char* path) {
     return id;
 }
 
-ReadStatus ReadFileBytes(const char* path, std::string& content) {
+ReadStatus ReadFileBytes(const char* path, std::string& content, int* error) {
     content.clear();
     if (path == nullptr || *path == '\0') {
+        if (error != nullptr) *error = ENOENT;
         return ReadStatus::Missing;
     }
     FILE* file = std::fopen(path, "rb");
+    if (error != nullptr) *error = file == nullptr ? errno : 0;
     if (file == nullptr) {
         return Exists(path) ? ReadStatus::Read : ReadStatus::Missing;
     }
@@ -197,23 +199,25 @@ ReadStatus ReadFileBytes(const char* path, std::string& content) {
     return ReadStatus::Read;
 }
 
-TextStream* OpenTextStream(const char* path, const char* mode) {
-    if (path == nullptr || *path == '\0' || mode == nullptr || !IsValidMode(mode)) {
+std::unique_ptr<TextStream> OpenTextStream(const char* path, const char* mode, int* error) {
+    auto fail = [error](int number) {
+        if (error != nullptr) *error = number;
         return nullptr;
-    }
+    };
+    if (path == nullptr || *path == '\0') return fail(ENOENT);
+    if (mode == nullptr || !IsValidMode(mode)) return fail(EINVAL);
     std::string textMode(mode);
     if (textMode.find_first_of("bt") == std::string::npos) {
         textMode += 't';  // text mode whatever the program's default
     }
     FILE* file = std::fopen(path, textMode.c_str());
-    if (file == nullptr) {
-        return nullptr;
-    }
+    if (file == nullptr) return fail(errno);
+    if (error != nullptr) *error = 0;
     if (ReadsOnly(mode) && !IsRegularFile(file)) {
         std::fclose(file);  // a device such as CON would block
         return NewEmptyTextStream();
     }
-    return new RuntimeTextStream(file);
+    return std::make_unique<RuntimeTextStream>(file);
 }
 
 // Through the runtime's text-mode stream, which writes "\n" as CR LF as a

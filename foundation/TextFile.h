@@ -5,6 +5,8 @@
 #include "CString.h"
 #include "Platform.h"
 
+#include <memory>
+
 class PathName;
 
 class TextFile {
@@ -24,8 +26,7 @@ public:
     bool WriteNewLine();
 
 private:
-    bool open_;
     bool atEnd_;
-    platform::TextStream* stream_;
+    std::unique_ptr<platform::TextStream> stream_;  // set while a file is open
     CString name_;
 };

@@ -239,6 +239,45 @@ TEST(PlatformTest, ReadTextFileTellsMissingFromEmpty) {
     EXPECT_TRUE(content.empty());
 }
 
+// Reading and opening say why they failed with the system's error number, and
+// 0 when they did not.
+TEST(PlatformTest, ReadingAndOpeningGiveTheErrorNumber) {
+    ScratchDir dir;
+    const std::string file = dir.Write("f.ini", "x");
+    const std::string missing = dir.Join("missing");
+    const struct {
+        std::string path;
+        platform::ReadStatus status;
+        int error;
+    } reads[] = {{missing, platform::ReadStatus::Missing, ENOENT},
+                 {file, platform::ReadStatus::Read, 0},
+                 {"", platform::ReadStatus::Missing, ENOENT}};
+    for (const auto& c : reads) {
+        std::string bytes;
+        int error = -1;
+        EXPECT_EQ(c.status, platform::ReadFileBytes(c.path.c_str(), bytes, &error)) << c.path;
+        EXPECT_EQ(c.error, error) << c.path;
+    }
+    // Below a file: ENOTDIR on POSIX, ENOENT on Windows; missing either way.
+    std::string bytes;
+    int error = 0;
+    const std::string below = file + platform::PreferredSeparator() + "x";
+    EXPECT_EQ(platform::ReadStatus::Missing, platform::ReadFileBytes(below.c_str(), bytes, &error));
+    EXPECT_NE(0, error);
+
+    const struct {
+        std::string path;
+        const char* mode;
+        int error;  // 0: the stream opens
+    } opens[] = {{missing, "r", ENOENT}, {file, "r", 0}, {file, "q", EINVAL}, {"", "r", ENOENT}};
+    for (const auto& c : opens) {
+        error = -1;
+        auto stream = platform::OpenTextStream(c.path.c_str(), c.mode, &error);
+        EXPECT_EQ(c.error == 0, stream != nullptr) << c.path << " " << c.mode;
+        EXPECT_EQ(c.error, error) << c.path << " " << c.mode;
+    }
+}
+
 TEST(PlatformTest, ReadTextFileReadsLargeFilesWhole) {
     ScratchDir dir;
     std::string line(99, 'x');
@@ -275,8 +314,10 @@ TEST(PlatformTest, PosixUnreadableFileExistsButReadsEmpty) {
     std::string file = dir.Write("secret", "x=1\n");
     chmod(file.c_str(), 0);
     std::string content = "stale";
-    EXPECT_EQ(platform::ReadStatus::Read, platform::ReadTextFile(file.c_str(), content));
+    int error = 0;
+    EXPECT_EQ(platform::ReadStatus::Read, platform::ReadTextFile(file.c_str(), content, &error));
     EXPECT_TRUE(content.empty());
+    EXPECT_EQ(EACCES, error);
 }
 
 TEST(PlatformTest, PosixCloseReportsAFullDevice) {
