@@ -60,7 +60,11 @@ struct FileId {
 struct DirEntry {
     std::string name;
     bool isDirectory = false;  // a link to a directory counts as a directory
-    FileId id;                 // valid where the listing gives it cheaply
+    // For a directory, valid where the listing learns it without a query of its
+    // own. An entry that leads elsewhere (a symbolic link, a junction, a mount
+    // point) carries the identity of the directory it leads to, as GetFileId of
+    // its path gives, so that a way back to a directory already entered shows.
+    FileId id;
 };
 
 // The entries of a directory except "." and "..", in the platform's order

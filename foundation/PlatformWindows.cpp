@@ -1,14 +1,17 @@
 // The platform layer on Windows: the runtime library's own calls (_findfirst,
 // _fullpath, text-mode fopen, mktime), with a few Win32 queries where the runtime
-// has no equivalent.
+// has no equivalent or costs more round trips to a file server than the walk of
+// a driver repository on a network share can afford.
 
 #include "Platform.h"
 
+#include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,9 +34,38 @@ bool DirectoryExists(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool IsRegularFile(FILE* file) {
-    struct _stat64 info;
-    return _fstat64(_fileno(file), &info) == 0 && (info.st_mode & _S_IFREG) != 0;
+// A file on a disk (or a share), not a device such as CON or a pipe, whose
+// reads could block. The runtime opens no directories, so such a file is a
+// regular one. Answered without asking the file system.
+bool IsDiskFile(int fd) {
+    return GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) == FILE_TYPE_DISK;
+}
+
+// Reads an open disk file whole. Once the size the file had when opened has
+// arrived, the read that would only confirm the end is left out; a file that
+// reports no size (or keeps growing) is read until a read gives nothing.
+void ReadAll(int fd, std::string& content) {
+    LARGE_INTEGER size;
+    size_t expectedSize = 0;
+    if (GetFileSizeEx(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &size) &&
+        size.QuadPart > 0 && static_cast<unsigned long long>(size.QuadPart) < SIZE_MAX / 2) {
+        expectedSize = static_cast<size_t>(size.QuadPart);
+    }
+    content.resize(expectedSize > 0 ? expectedSize : 65536);
+    size_t filled = 0;
+    for (;;) {
+        if (filled == content.size()) {
+            if (filled == expectedSize) break;
+            content.resize(content.size() * 2);
+        }
+        size_t wanted = std::min<size_t>(content.size() - filled, INT_MAX);
+        int count = _read(fd, &content[filled], static_cast<unsigned>(wanted));
+        if (count <= 0) {
+            break;
+        }
+        filled += static_cast<size_t>(count);
+    }
+    content.resize(filled);
 }
 
 bool ReadsOnly(const char* mode) { return mode[0] == 'r' && std::strchr(mode, '+') == nullptr; }
@@ -118,6 +150,8 @@ bool IsDirectory(const char* path) {
     return path != nullptr && *path != '\0' && DirectoryExists(path);
 }
 
+namespace {
+
 // Why a directory search could not start: nothing there, no directory, or
 // (for a directory that exists) the runtime's own error.
 int ListingError(const char* directory, int searchError) {
@@ -127,18 +161,15 @@ int ListingError(const char* directory, int searchError) {
     return searchError == ENOENT ? EACCES : searchError;
 }
 
-bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const FileId&,
-                   int* error) {
-    entries.clear();
-    std::string pattern(directory ? directory : "");
-    if (!pattern.empty() && !EndsWithSeparator(pattern.c_str())) {
-        pattern += '\\';
-    }
-    pattern += '*';
+// The listing through the runtime's directory search on the pattern
+// directory\*. It gives no identities.
+bool ListBySearch(const char* directory, const std::string& prefix,
+                  std::vector<DirEntry>& entries, int* error) {
+    const std::string pattern = prefix + '*';
     struct _finddata_t data;
     intptr_t handle = _findfirst(pattern.c_str(), &data);
     if (handle == -1) {
-        if (error != nullptr) *error = ListingError(directory ? directory : "", errno);
+        if (error != nullptr) *error = ListingError(directory, errno);
         return false;
     }
     do {
@@ -154,6 +185,136 @@ bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const 
     if (error != nullptr) *error = complete ? 0 : errno;
     _findclose(handle);
     return complete;
+}
+
+// The errors with which the runtime's directory search ends as having listed
+// everything.
+bool EndsListing(DWORD failure) {
+    return failure == ERROR_NO_MORE_FILES || failure == ERROR_FILE_NOT_FOUND ||
+           failure == ERROR_PATH_NOT_FOUND;
+}
+
+// The error number for a listing that broke off.
+int ErrorNumber(DWORD failure) {
+    switch (failure) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_NETWORK_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return EACCES;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return ENOMEM;
+    default:
+        return EIO;
+    }
+}
+
+// One entry of a listing by handle, its name as the runtime's search gives it
+// (in the code page of the file functions).
+DirEntry ToEntry(const FILE_ID_BOTH_DIR_INFO& info, UINT codePage) {
+    DirEntry entry;
+    const int length = static_cast<int>(info.FileNameLength / sizeof(WCHAR));
+    int size = WideCharToMultiByte(codePage, 0, info.FileName, length, nullptr, 0, nullptr,
+                                   nullptr);
+    entry.name.resize(size > 0 ? size : 0);
+    if (size > 0) {
+        WideCharToMultiByte(codePage, 0, info.FileName, length, &entry.name[0], size, nullptr,
+                            nullptr);
+    }
+    entry.isDirectory = (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return entry;
+}
+
+const DWORD kListingBufferSize = 64 * 1024;  // entries fetched per query
+
+enum class Listing { Complete, Failed, Unavailable };
+
+// The listing through one handle on the directory: each query fills a buffer
+// with entries that carry their file identity, so that a subdirectory costs no
+// open of its own to be told apart. Unavailable when nothing could be read: the
+// directory cannot be opened, the file system gives no such listing, or it
+// yields not even "." (which the directory search reports as a failure).
+Listing ListByHandle(const std::string& prefix, const FileId& directoryId,
+                     std::vector<DirEntry>& entries, int* error) {
+    // The access and sharing of the runtime's directory search.
+    HANDLE handle = CreateFileA(prefix.empty() ? "." : prefix.c_str(), FILE_LIST_DIRECTORY,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return Listing::Unavailable;
+    }
+    std::unique_ptr<LONGLONG[]> buffer(new LONGLONG[kListingBufferSize / sizeof(LONGLONG)]);
+    const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+    FileId volume = directoryId;  // only its device part is used
+    bool volumeAsked = directoryId.valid;
+    Listing result = Listing::Complete;
+    for (FILE_INFO_BY_HANDLE_CLASS query = FileIdBothDirectoryRestartInfo;;
+         query = FileIdBothDirectoryInfo) {
+        if (!GetFileInformationByHandleEx(handle, query, buffer.get(), kListingBufferSize)) {
+            const DWORD failure = GetLastError();
+            if (query == FileIdBothDirectoryRestartInfo) {
+                result = Listing::Unavailable;
+            } else if (!EndsListing(failure)) {
+                result = Listing::Failed;
+                if (error != nullptr) *error = ErrorNumber(failure);
+            }
+            break;
+        }
+        const char* item = reinterpret_cast<const char*>(buffer.get());
+        for (;;) {
+            const auto& info = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(item);
+            DirEntry entry = ToEntry(info, codePage);
+            if (entry.name != "." && entry.name != "..") {
+                if ((info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                    // A junction, link or mount point: its own identity is not
+                    // that of the directory it leads to.
+                    if (entry.isDirectory) entry.id = GetFileId((prefix + entry.name).c_str());
+                } else if (entry.isDirectory) {
+                    if (!volumeAsked) {
+                        BY_HANDLE_FILE_INFORMATION self = {};
+                        volume.valid = GetFileInformationByHandle(handle, &self) != 0;
+                        volume.device = self.dwVolumeSerialNumber;
+                        volumeAsked = true;
+                    }
+                    const uint64_t number = static_cast<uint64_t>(info.FileId.QuadPart);
+                    // 0 and all ones: the file system keeps no identities.
+                    entry.id.valid = volume.valid && number != 0 && number != ~uint64_t(0);
+                    entry.id.device = volume.device;
+                    entry.id.inode = number;
+                }
+                entries.push_back(std::move(entry));
+            }
+            if (info.NextEntryOffset == 0) break;
+            item += info.NextEntryOffset;
+        }
+    }
+    CloseHandle(handle);
+    return result;
+}
+
+}  // namespace
+
+bool ListDirectory(const char* directory, std::vector<DirEntry>& entries,
+                   const FileId& directoryId, int* error) {
+    entries.clear();
+    if (directory == nullptr) directory = "";
+    // What stands before the names of the entries: the directory and one
+    // separator, as in the search pattern directory\* ("C:" lists C:\).
+    std::string prefix(directory);
+    if (!prefix.empty() && !EndsWithSeparator(directory)) {
+        prefix += '\\';
+    }
+    switch (ListByHandle(prefix, directoryId, entries, error)) {
+    case Listing::Complete:
+        if (error != nullptr) *error = 0;
+        return true;
+    case Listing::Failed:
+        return false;
+    case Listing::Unavailable:
+        break;
+    }
+    entries.clear();
+    return ListBySearch(directory, prefix, entries, error);
 }
 
 FileId GetFileId(const char* path) {
@@ -183,19 +344,20 @@ ReadStatus ReadFileBytes(const char* path, std::string& content, int* error) {
         if (error != nullptr) *error = ENOENT;
         return ReadStatus::Missing;
     }
-    FILE* file = std::fopen(path, "rb");
-    if (error != nullptr) *error = file == nullptr ? errno : 0;
-    if (file == nullptr) {
-        return Exists(path) ? ReadStatus::Read : ReadStatus::Missing;
+    int fd = _open(path, _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        const int failure = errno;
+        if (error != nullptr) *error = failure;
+        // ENOENT: nothing of that name. Any other failure (a directory, a file
+        // that cannot be read, a name the system refuses) is settled by a
+        // search, as Exists settles it.
+        return failure != ENOENT && Exists(path) ? ReadStatus::Read : ReadStatus::Missing;
     }
-    if (IsRegularFile(file)) {
-        char buffer[65536];
-        size_t count;
-        while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-            content.append(buffer, count);
-        }
+    if (error != nullptr) *error = 0;
+    if (IsDiskFile(fd)) {
+        ReadAll(fd, content);
     }
-    std::fclose(file);
+    _close(fd);
     return ReadStatus::Read;
 }
 
@@ -213,7 +375,7 @@ std::unique_ptr<TextStream> OpenTextStream(const char* path, const char* mode, i
     FILE* file = std::fopen(path, textMode.c_str());
     if (file == nullptr) return fail(errno);
     if (error != nullptr) *error = 0;
-    if (ReadsOnly(mode) && !IsRegularFile(file)) {
+    if (ReadsOnly(mode) && !IsDiskFile(_fileno(file))) {
         std::fclose(file);  // a device such as CON would block
         return NewEmptyTextStream();
     }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -14,9 +15,13 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -39,6 +44,21 @@ std::string Names(const std::vector<platform::DirEntry>& entries) {
 }
 
 std::string CurrentDirectory() { return fs::current_path().string(); }
+
+// A link to a directory (a symbolic link; on Windows it may need a privilege),
+// where the system lets the tests make one.
+bool MakeDirectoryLink(const std::string& target, const std::string& link) {
+#ifdef _WIN32
+    return CreateSymbolicLinkA(link.c_str(), target.c_str(),
+                               SYMBOLIC_LINK_FLAG_DIRECTORY |
+                                   SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
+           GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+    std::error_code failed;
+    fs::create_directory_symlink(target, link, failed);
+    return !failed;
+#endif
+}
 
 }  // namespace
 
@@ -179,6 +199,63 @@ TEST(PlatformTest, PosixListingFoldsCaseThenBytesAndFollowsLinks) {
 }
 #endif
 
+// Every subdirectory a listing gives carries the identity GetFileId gives its
+// path, whether the caller knows the listed directory's identity or not; a link
+// carries the identity of the directory it leads to.
+TEST(PlatformTest, ListDirectoryGivesSubdirectoriesTheirIdentities) {
+    ScratchDir dir;
+    dir.Write("file", "");
+    const std::string one = dir.MakeDir("one");
+    dir.MakeDir("two");
+    const bool linked = MakeDirectoryLink(one, dir.Join("link"));
+    const platform::FileId listed = platform::GetFileId(dir.Path().c_str());
+    for (const platform::FileId& known : {platform::FileId(), listed}) {
+        std::vector<platform::DirEntry> entries;
+        ASSERT_TRUE(platform::ListDirectory(dir.Path().c_str(), entries, known));
+        EXPECT_EQ(linked ? "file link/ one/ two/ " : "file one/ two/ ", Names(entries));
+        for (const auto& entry : entries) {
+            if (!entry.isDirectory) continue;
+            EXPECT_TRUE(entry.id.valid) << entry.name;
+            EXPECT_TRUE(entry.id == platform::GetFileId(dir.Join(entry.name).c_str()))
+                << entry.name;
+        }
+        EXPECT_FALSE(entries[entries.size() - 1].id == entries[entries.size() - 2].id);
+        if (linked) {
+            EXPECT_TRUE(entries[1].id == platform::GetFileId(one.c_str()));
+        }
+    }
+}
+
+#ifdef _WIN32
+// Names, their order and the directory flag are those the runtime's own search
+// gives, names outside ASCII included (in the code page of the file functions).
+TEST(PlatformTest, WindowsListingMatchesTheRuntimeSearch) {
+    ScratchDir dir;
+    for (const wchar_t* name : {L"b", L"A", L"_x", L"caf\u00e9", L"\u0100ber", L"\u4e2d",
+                                L"name with spaces.ini", L".hidden"}) {
+        std::ofstream(fs::path(dir.Path()) / name) << "";
+    }
+    fs::create_directory(fs::path(dir.Path()) / L"Sub\u00e9");
+    std::vector<platform::DirEntry> entries;
+    ASSERT_TRUE(platform::ListDirectory(dir.Path().c_str(), entries));
+
+    std::vector<platform::DirEntry> searched;
+    struct _finddata_t data;
+    intptr_t search = _findfirst((dir.Path() + "\\*").c_str(), &data);
+    ASSERT_NE(-1, search);
+    do {
+        if (std::string(data.name) == "." || std::string(data.name) == "..") continue;
+        platform::DirEntry entry;
+        entry.name = data.name;
+        entry.isDirectory = (data.attrib & _A_SUBDIR) != 0;
+        searched.push_back(entry);
+    } while (_findnext(search, &data) == 0);
+    _findclose(search);
+    EXPECT_EQ(Names(searched), Names(entries));
+    EXPECT_EQ(9u, entries.size());
+}
+#endif
+
 // A listing that fails says why: nothing there, or no directory; IsDirectory agrees.
 TEST(PlatformTest, ListDirectoryFailsOnMissingOrFileAndSaysWhy) {
     ScratchDir dir;
@@ -276,6 +353,42 @@ TEST(PlatformTest, ReadingAndOpeningGiveTheErrorNumber) {
         EXPECT_EQ(c.error == 0, stream != nullptr) << c.path << " " << c.mode;
         EXPECT_EQ(c.error, error) << c.path << " " << c.mode;
     }
+}
+
+// Threads that list and read at once each see what one thread alone sees.
+TEST(PlatformTest, ListingAndReadingFromSeveralThreadsAtOnce) {
+    ScratchDir dir;
+    for (int i = 0; i < 10; ++i) {
+        dir.MakeDir("d" + std::to_string(i));
+        dir.Write("f" + std::to_string(i), std::string(i * 1000, 'x'));
+    }
+    auto describe = [](const std::vector<platform::DirEntry>& entries) {
+        std::string text = Names(entries);
+        for (const auto& entry : entries) text += std::to_string(entry.id.inode) + " ";
+        return text;
+    };
+    std::vector<platform::DirEntry> expected;
+    ASSERT_TRUE(platform::ListDirectory(dir.Path().c_str(), expected));
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int round = 0; round < 10; ++round) {
+                std::vector<platform::DirEntry> entries;
+                if (!platform::ListDirectory(dir.Path().c_str(), entries) ||
+                    describe(entries) != describe(expected)) {
+                    ++mismatches;
+                }
+                for (int i = 0; i < 10; ++i) {
+                    std::string bytes;
+                    platform::ReadFileBytes(dir.Join("f" + std::to_string(i)).c_str(), bytes);
+                    if (bytes.size() != static_cast<size_t>(i) * 1000) ++mismatches;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(0, mismatches.load());
 }
 
 TEST(PlatformTest, ReadTextFileReadsLargeFilesWhole) {
