@@ -2,9 +2,11 @@
 #
 # One program per architecture, nothing to install beside it:
 #   Linux   cmake --install: bin/halvard, share/man/man1/halvard.1 and share/doc/halvard/
-#           (README, example repository, shell example); packages .tar.gz and .deb.
-#   Windows halvard.exe, README.md, example\ and examples\deploy.cmd side by side in one .zip,
-#           halvard-VERSION-win64.zip or halvard-VERSION-win32.zip.
+#           (README, example-repo/, deploy-scripts/deploy.sh); packages .tar.gz and .deb.
+#   Windows halvard.exe, README.md, example-repo\ and deploy-scripts\deploy.cmd side by side
+#           in one .zip, halvard-VERSION-win64.zip or halvard-VERSION-win32.zip; deploy.cmd
+#           finds halvard.exe one folder up.
+# The packages keep the folder names of the source tree.
 # The version is PROJECT_VERSION, declared by project() in the root CMakeLists.txt, which
 # also hands it to the program (Version.h): the banner, the batch file and the package names
 # always agree.
@@ -18,22 +20,22 @@ if(HALVARD_STATIC AND NOT WIN32)
   target_link_options(halvard PRIVATE -static)
 endif()
 
-set(HALVARD_EXAMPLE_DIR ${PROJECT_SOURCE_DIR}/example)
+set(HALVARD_EXAMPLE_REPO ${PROJECT_SOURCE_DIR}/example-repo)
 if(WIN32)
   # A flat folder to copy into a WinPE image as it is.
   install(TARGETS halvard RUNTIME DESTINATION .)
   install(FILES README.md DESTINATION .)
-  install(DIRECTORY ${HALVARD_EXAMPLE_DIR}/ DESTINATION example)
-  # cmd.exe wants the batch example with CR LF line ends, however it was checked out.
-  configure_file(examples/deploy.cmd ${CMAKE_CURRENT_BINARY_DIR}/examples/deploy.cmd
+  install(DIRECTORY ${HALVARD_EXAMPLE_REPO}/ DESTINATION example-repo)
+  # cmd.exe wants the batch script with CR LF line ends, however it was checked out.
+  configure_file(deploy-scripts/deploy.cmd ${CMAKE_CURRENT_BINARY_DIR}/deploy-scripts/deploy.cmd
                  @ONLY NEWLINE_STYLE CRLF)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/examples/deploy.cmd DESTINATION examples)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/deploy-scripts/deploy.cmd DESTINATION deploy-scripts)
 else()
   install(TARGETS halvard RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES doc/halvard.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(DIRECTORY ${HALVARD_EXAMPLE_DIR}/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/example)
-  install(PROGRAMS examples/deploy.sh DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+  install(DIRECTORY ${HALVARD_EXAMPLE_REPO}/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/example-repo)
+  install(PROGRAMS deploy-scripts/deploy.sh DESTINATION ${CMAKE_INSTALL_DOCDIR}/deploy-scripts)
 endif()
 
 set(CPACK_PACKAGE_NAME halvard)

@@ -12,7 +12,7 @@ cmake --build build-example --target halvard >/dev/null
 
 rm -f build-example/example.bat
 status=0
-build-example/halvard example/repo /W:5 /M:6123 /B:build-example/example.bat || status=$?
+build-example/halvard example-repo/repo /W:5 /M:6123 /B:build-example/example.bat || status=$?
 echo
 echo "Exit code: $status"
 if [ -f build-example/example.bat ]; then

@@ -1,13 +1,13 @@
-"""The example repository shipped in example/: the choices a deployment script would get."""
+"""The example repository shipped in example-repo/: the choices a deployment script would get."""
 import os
 
 from e2e_support import (LATEST, START, BatchVariables, DriverSet, ToolTestCase, found, join,
                          ppath, report, search_all, search_type, search_version)
 
 EXAMPLE = os.path.realpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                                        "example"))
+                                        "example-repo"))
 
-# What the descriptors in example/repo say.
+# What the descriptors in example-repo/repo say.
 SETS = {s.where.split("/")[-1]: s for s in [
     DriverSet("Kastrel/Win2003/x86/Rel_2008_06", "Win2003Server", "6123,7340", "7.10", "3.2",
               "12 Jun 2008", "10:05:00", "KQ-2008-0612"),

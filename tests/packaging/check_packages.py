@@ -73,8 +73,8 @@ def tool_version():
 
 
 def example_files():
-    """Every file of the example repository, relative to example/."""
-    root = os.path.join(SOURCE, "example")
+    """Every file of the example repository, relative to example-repo/."""
+    root = os.path.join(SOURCE, "example-repo")
     found = set()
     for directory, _, names in os.walk(root):
         for name in names:
@@ -85,11 +85,11 @@ def example_files():
 def expected_files():
     """What an installation holds, relative to its root."""
     if is_windows():
-        files = {"halvard.exe", "README.md", "examples/deploy.cmd"}
-        return files | {"example/" + name for name in example_files()}
+        files = {"halvard.exe", "README.md", "deploy-scripts/deploy.cmd"}
+        return files | {"example-repo/" + name for name in example_files()}
     files = {"bin/halvard", "share/man/man1/halvard.1", "share/doc/halvard/README.md",
-             "share/doc/halvard/examples/deploy.sh"}
-    return files | {"share/doc/halvard/example/" + name for name in example_files()}
+             "share/doc/halvard/deploy-scripts/deploy.sh"}
+    return files | {"share/doc/halvard/example-repo/" + name for name in example_files()}
 
 
 def files_below(root):
@@ -168,7 +168,7 @@ class PackageTest(unittest.TestCase):
         if is_windows():
             with zipfile.ZipFile(archive) as z:
                 names = {n for n in z.namelist() if not n.endswith("/")}
-                script = z.read(top + "examples/deploy.cmd")
+                script = z.read(top + "deploy-scripts/deploy.cmd")
             self.assertNotIn(b"\n", script.replace(b"\r\n", b""),
                              "deploy.cmd must have CR LF line ends for cmd.exe")
         else:
@@ -176,7 +176,7 @@ class PackageTest(unittest.TestCase):
                 members = [m for m in t.getmembers() if m.isfile()]
                 names = {m.name for m in members}
                 modes = {m.name: m.mode for m in members}
-            for program in ("bin/halvard", "share/doc/halvard/examples/deploy.sh"):
+            for program in ("bin/halvard", "share/doc/halvard/deploy-scripts/deploy.sh"):
                 self.assertTrue(modes[top + program] & 0o111, program + " is not executable")
         self.assertEqual({top + name for name in expected_files()}, names)
 
@@ -193,7 +193,7 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(0, code, log)
         self.assertEqual({"usr/" + name for name in expected_files()}, files_below(root))
         self.check_program(os.path.join(root, "usr", "bin", "halvard"),
-                           os.path.join(root, "usr", "share", "doc", "halvard", "example"))
+                           os.path.join(root, "usr", "share", "doc", "halvard", "example-repo"))
 
     # -- the program in the packages and installed --------------------------------------
 
@@ -205,7 +205,9 @@ class PackageTest(unittest.TestCase):
                 z.extractall(root)
             top = os.path.join(root, self.stem)
             self.check_windows_program(os.path.join(top, "halvard.exe"))
-            self.check_program(os.path.join(top, "halvard.exe"), os.path.join(top, "example"))
+            self.check_program(os.path.join(top, "halvard.exe"), os.path.join(top, "example-repo"))
+            self.check_deploy_script(os.path.join(top, "deploy-scripts", "deploy.cmd"),
+                                     os.path.join(top, "example-repo"))
         else:
             with tarfile.open(archive) as t:
                 if hasattr(tarfile, "data_filter"):
@@ -214,7 +216,11 @@ class PackageTest(unittest.TestCase):
                     t.extractall(root)
             top = os.path.join(root, self.stem)
             self.check_program(os.path.join(top, "bin", "halvard"),
-                               os.path.join(top, "share", "doc", "halvard", "example"))
+                               os.path.join(top, "share", "doc", "halvard", "example-repo"))
+            self.check_deploy_script(
+                os.path.join(top, "share", "doc", "halvard", "deploy-scripts", "deploy.sh"),
+                os.path.join(top, "share", "doc", "halvard", "example-repo"),
+                os.path.join(top, "bin"))
 
     def test_cmake_install(self):
         prefix = os.path.join(self.tmp, "prefix")
@@ -224,14 +230,14 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(expected_files(), files_below(prefix))
         if is_windows():
             self.check_program(os.path.join(prefix, "halvard.exe"),
-                               os.path.join(prefix, "example"))
+                               os.path.join(prefix, "example-repo"))
         else:
             program = os.path.join(prefix, "bin", "halvard")
             if CONFIG.cache.get("HALVARD_STATIC", "OFF").upper() in ("ON", "TRUE", "1"):
                 self.assertFalse(elf_interpreter_present(program),
                                  "the static build asks for a dynamic loader")
             self.check_program(program, os.path.join(prefix, "share", "doc", "halvard",
-                                                     "example"))
+                                                     "example-repo"))
             self.check_manual_page(os.path.join(prefix, "share", "man", "man1", "halvard.1"))
 
     # -- helpers ----------------------------------------------------------------------
@@ -251,6 +257,29 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(0, code, out)
         found = re.search(r"\n\tDriverSetPath:(.*)\n", out)
         self.assertTrue(found and found.group(1).startswith(repo), out)
+
+    def check_deploy_script(self, script, example, bin_dir=None):
+        """The packaged deployment script finds the packaged program by itself (deploy.cmd one
+        folder up, deploy.sh on the PATH) and stages the example repository's latest set."""
+        work = tempfile.mkdtemp(prefix="deploy-", dir=self.tmp)
+        dest, batch = os.path.join(work, "dest"), os.path.join(work, "DrvSet.bat")
+        env = dict(os.environ)
+        env.pop("HALVARD", None)
+        if is_windows():
+            if os.environ.get("HALVARD_SKIP_WINE_RUN") == "1":
+                return
+            env.update(WINEDEBUG="-all", DRVSET_BAT=wine_path(batch))
+            command = [os.environ.get("HALVARD_WINE") or "wine", "cmd", "/c", wine_path(script),
+                       wine_path(os.path.join(example, "repo")), "5", wine_path(dest), "6123"]
+        else:
+            env.update(DRVSET_BAT=batch, PATH=bin_dir + os.pathsep + env.get("PATH", ""))
+            command = ["/bin/sh", script, os.path.join(example, "repo"), "5", dest, "6123"]
+        code, out = run(command, cwd=work, env=env)
+        self.assertEqual(0, code, out)
+        self.assertIn("deploy: driver set staged", out)
+        copied = re.search(r"deploy: copying (.*) to ", out)
+        self.assertTrue(copied and copied.group(1).endswith("Rel_2009_11"), out)
+        self.assertTrue(os.path.isfile(os.path.join(dest, "DrvSet.ini")), out)
 
     def check_windows_program(self, program):
         """A static console program of the right architecture: Windows' own DLLs only."""

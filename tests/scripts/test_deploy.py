@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Runs the deployment script examples against a built halvard, once for every exit path.
+"""Runs the deployment scripts against a built halvard, once for every exit path.
 
     python3 tests/scripts/test_deploy.py --exe PATH --platform native|windows [-v]
 
-native:  examples/deploy.sh with /bin/sh and the native program.
-windows: examples/deploy.cmd with Wine's cmd.exe and halvard.exe (WINEPREFIX from the
+native:  deploy-scripts/deploy.sh with /bin/sh and the native program.
+windows: deploy-scripts/deploy.cmd with Wine's cmd.exe and halvard.exe (WINEPREFIX from the
          environment). Both scripts print the same "deploy:" lines, so one set of
          expectations serves both. The README shows both scripts; they must be these files.
 """
@@ -19,6 +19,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
+SCRIPTS = os.path.join(SOURCE, "deploy-scripts")
 
 
 class Config:
@@ -96,11 +97,11 @@ class DeployScriptTest(unittest.TestCase):
         env.update(extra_env or {})
         if is_windows():
             env["WINEDEBUG"] = "-all"
-            script = ppath(os.path.join(SOURCE, "examples", "deploy.cmd"))
+            script = ppath(os.path.join(SCRIPTS, "deploy.cmd"))
             launcher = os.environ.get("HALVARD_WINE") or "wine"
             command = [launcher, "cmd", "/c", script] + list(args)
         else:
-            command = ["/bin/sh", os.path.join(SOURCE, "examples", "deploy.sh")] + list(args)
+            command = ["/bin/sh", os.path.join(SCRIPTS, "deploy.sh")] + list(args)
         proc = subprocess.run(command, cwd=self.tmp, env=env, stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
         out = proc.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
@@ -312,11 +313,11 @@ class ReadmeTest(unittest.TestCase):
         with open(os.path.join(SOURCE, "README.md"), encoding="utf-8") as f:
             readme = f.read()
         for name, fence in (("deploy.cmd", "bat"), ("deploy.sh", "sh")):
-            with open(os.path.join(SOURCE, "examples", name), encoding="utf-8") as f:
+            with open(os.path.join(SCRIPTS, name), encoding="utf-8") as f:
                 script = f.read().replace("\r\n", "\n")
             blocks = re.findall(r"^```%s\n(.*?)^```$" % fence, readme, re.S | re.M)
             self.assertTrue(script in blocks, "README.md has no ```%s block equal to "
-                            "examples/%s" % (fence, name))
+                            "deploy-scripts/%s" % (fence, name))
 
 
 def main():
