@@ -94,8 +94,10 @@ private:
     // Returns false when the directory the walk starts in could not be listed.
     bool FindFileInTree(const PathName& directory, const CString& fileName, CString& list,
                         bool keepContents);
-    void WalkDirectory(const PathName& directory, const platform::FileId& id, TreeWalk& walk);
-    bool RecordIfPresent(const PathName& candidate, TreeWalk& walk);
+    // order: the directory's place in the walk (see ProbeEngine.h).
+    void WalkDirectory(const PathName& directory, const platform::FileId& id, std::string& order,
+                       TreeWalk& walk);
+    void Record(const PathName& path, TreeWalk& walk);
     // Keeps the values a descriptor gives; returns the path as kept with them.
     std::string_view RememberDriverSet(std::string_view path, const std::string& contents);
     void PrintReportLine(const char* label, const char* value) const;

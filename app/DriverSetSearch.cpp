@@ -3,10 +3,12 @@
 //
 // The walk reads each descriptor once, with the same open that tells whether it
 // is there, and keeps the values the later stages need; a directory is listed
-// only when it holds no descriptor.
+// only when it holds no descriptor. Those reads and listings are the walk's
+// round trips: ProbeEngine makes them, ahead of the walk when they are slow.
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -15,6 +17,7 @@
 #include "DriverSearchTool.h"
 #include "IniFile.h"
 #include "Platform.h"
+#include "ProbeEngine.h"
 
 namespace {
 
@@ -24,18 +27,106 @@ const CString kListDelimiter = ",";
 
 }  // namespace
 
+namespace {
+
+// The name of the environment variable that sets the requests in flight.
+const char* const kInFlightVariable = "HALVARD_IN_FLIGHT";
+
+// Whether the file is there: read whole when the walk keeps descriptors,
+// otherwise an existence test.
+bool Present(const char* path, bool keepContents, std::string& contents) {
+    if (keepContents) return platform::ReadFileBytes(path, contents) == platform::ReadStatus::Read;
+    return platform::Exists(path);
+}
+
+// One look at a directory, made by the walk or ahead of it by a worker: the
+// file at its path in the directory, or else the listing, and the file under
+// another case if the listing shows one (a file system that tells case apart).
+void ProbeDirectory(const std::string& fileName, bool keepContents, const char* directory,
+                    const char* file, const platform::FileId& id, DirectoryProbe& out) {
+    out.entries.clear();
+    out.complete = true;
+    out.error = 0;
+    if (Present(file, keepContents, out.contents)) {
+        out.outcome = DirectoryProbe::Found;
+        return;
+    }
+    out.outcome = DirectoryProbe::Listed;
+    out.complete = platform::ListDirectory(directory, out.entries, id, &out.error);
+    for (const platform::DirEntry& entry : out.entries) {
+        if (CString::EqualsNoCase(entry.name, fileName) && entry.name != fileName) {
+            const PathName variant(PathName(directory), entry.name);
+            if (Present(variant.Text().GetCharString(), keepContents, out.contents)) {
+                out.outcome = DirectoryProbe::FoundInListing;
+                out.name = entry.name;
+                out.entries.clear();
+                return;
+            }
+        }
+    }
+}
+
+// The subdirectories of a listed directory the walk will enter unless it has
+// entered them already: those it leaves out with a message (a comma in the
+// name, a path too long) are left out here too.
+void SubdirectoriesAhead(const std::string& fileName, const ProbeRequest& parent,
+                         DirectoryProbe& probe, std::vector<ProbeRequest>& children) {
+    if (probe.outcome != DirectoryProbe::Listed) return;
+    const PathName directory(parent.directory.c_str());
+    for (std::size_t index = 0; index < probe.entries.size(); ++index) {
+        platform::DirEntry& entry = probe.entries[index];
+        if (!entry.isDirectory || entry.name.find(',') != std::string::npos) continue;
+        const PathName subdirectory(directory, entry.name);
+        const PathName file(subdirectory, fileName);
+        if (!platform::FullPathFits(file.Text().GetCharString())) continue;
+        if (!entry.id.valid) entry.id = platform::GetFileId(subdirectory.Text().GetCharString());
+        if (!entry.id.valid) continue;
+        children.push_back(ProbeRequest{subdirectory.Text().GetCharString(),
+                                        file.Text().GetCharString(), entry.id,
+                                        ChildOrder(parent.order, index)});
+    }
+}
+
+ProbeEngine::Options EngineOptions() {
+    ProbeEngine::Options options;
+    options.inFlight = ProbeEngine::ParseInFlight(std::getenv(kInFlightVariable));
+    return options;
+}
+
+}  // namespace
+
 // Walk state shared by the recursive steps of one search. Every directory
 // entered is remembered, so that one reached again through a link (a loop, or
 // links that reach it by many paths) is walked only once, by its first path.
+// The engine makes the walk's probes, ahead of it when they are slow; the walk
+// takes them in its own order and decides everything itself.
 struct DriverSearchTool::TreeWalk {
+    TreeWalk(const CString& searched, CString& found, bool keep)
+        : fileName(searched),
+          list(found),
+          keepContents(keep),
+          name(searched.View()),
+          engine(
+              [this](const char* directory, const char* file, const platform::FileId& id,
+                     DirectoryProbe& out) {
+                  ProbeDirectory(this->name, keepContents, directory, file, id, out);
+              },
+              [this](const ProbeRequest& parent, DirectoryProbe& probe,
+                     std::vector<ProbeRequest>& children) {
+                  SubdirectoriesAhead(this->name, parent, probe, children);
+              },
+              EngineOptions(), &visited) {}
+
     CString fileName;
     CString& list;
-    bool keepContents;
+    const bool keepContents;
+    const std::string name;  // fileName, for the workers
     DirectorySet visited;
-    std::string contents;  // the descriptor read last; its buffer serves them all
+    DirectoryProbe probe;  // the probe taken last; its buffers serve them all
     std::vector<std::string_view> hits;  // paths found, as kept with their values
     int depth = 0;
     bool startUnreadable = false;  // the directory the walk started in could not be listed
+    ProbeEngine engine;  // last: stopped before the rest goes
 
     // False for a directory entered before; an unknown identity is always new.
     bool Enter(const platform::FileId& id) { return !id.valid || visited.Insert(id); }
@@ -48,10 +139,11 @@ void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& 
 
 bool DriverSearchTool::FindFileInTree(const PathName& directory, const CString& fileName,
                                       CString& list, bool keepContents) {
-    TreeWalk walk{fileName, list, keepContents, {}, {}, {}};
+    TreeWalk walk(fileName, list, keepContents);
     platform::FileId id = platform::GetFileId(directory.Text().GetCharString());
     walk.Enter(id);
-    WalkDirectory(directory, id, walk);
+    WalkOrder order;
+    WalkDirectory(directory, id, order, walk);
     if (!keepContents) return !walk.startUnreadable;
     // The list grows once, to its final length.
     std::size_t length = list.GetLength();
@@ -61,37 +153,35 @@ bool DriverSearchTool::FindFileInTree(const PathName& directory, const CString& 
     return !walk.startUnreadable;
 }
 
-// Records the file at the candidate path, if there is one.
-bool DriverSearchTool::RecordIfPresent(const PathName& candidate, TreeWalk& walk) {
-    const char* path = candidate.Text().GetCharString();
+// Records the file found at the path, with the contents read.
+void DriverSearchTool::Record(const PathName& path, TreeWalk& walk) {
     if (walk.keepContents) {
-        if (platform::ReadFileBytes(path, walk.contents) != platform::ReadStatus::Read) {
-            return false;
-        }
-        walk.hits.push_back(RememberDriverSet(candidate.Text().View(), walk.contents));
-        return true;
+        walk.hits.push_back(RememberDriverSet(path.Text().View(), walk.probe.contents));
+    } else {
+        walk.list.AddItem(path.Text(), kListDelimiter);
     }
-    if (!platform::Exists(path)) return false;
-    walk.list.AddItem(candidate.Text(), kListDelimiter);
-    return true;
 }
 
 void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::FileId& id,
-                                     TreeWalk& walk) {
+                                     WalkOrder& order, TreeWalk& walk) {
     const PathName candidate(directory, walk.fileName.View());
     if (!platform::FullPathFits(candidate.Text().GetCharString())) {
         // Its absolute path would be cut: nothing in it can be reported or written.
         PrintLine("Skipping directory whose path is too long:" + directory.GetPath());
         return;
     }
-    if (RecordIfPresent(candidate, walk)) return;
+    walk.engine.Take(directory.Text().GetCharString(), candidate.Text().GetCharString(), id,
+                     order, walk.probe);
+    if (walk.probe.outcome == DirectoryProbe::Found) {
+        Record(candidate, walk);
+        return;
+    }
 
-    std::vector<platform::DirEntry> entries;
-    int error = 0;
-    if (!platform::ListDirectory(directory.Text().GetCharString(), entries, id, &error)) {
+    if (!walk.probe.complete) {
         // Say so: a tree that cannot be read must not pass for one without sets.
         // Something that is not there, or is no directory (a media file searched
         // as a directory), holds nothing and is no directory that cannot be read.
+        const int error = walk.probe.error;
         if (error != ENOENT && error != ENOTDIR) {
             PrintLine("Skipping directory that cannot be read:" + directory.GetPath());
         }
@@ -99,14 +189,14 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
     }
 
     // A file system that tells case apart may hold the file under another case.
-    for (const platform::DirEntry& entry : entries) {
-        if (CString::EqualsNoCase(entry.name, walk.fileName.View()) &&
-            walk.fileName != entry.name.c_str()) {
-            if (RecordIfPresent(PathName(directory, entry.name), walk)) return;
-        }
+    if (walk.probe.outcome == DirectoryProbe::FoundInListing) {
+        Record(PathName(directory, walk.probe.name), walk);
+        return;
     }
 
-    for (const platform::DirEntry& entry : entries) {
+    const std::vector<platform::DirEntry> entries = std::move(walk.probe.entries);
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        const platform::DirEntry& entry = entries[index];
         if (!entry.isDirectory) continue;
         const PathName subdirectory(directory, entry.name);
         if (entry.name.find(',') != std::string::npos) {
@@ -117,8 +207,9 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
         platform::FileId subdirectoryId =
             entry.id.valid ? entry.id : platform::GetFileId(subdirectory.Text().GetCharString());
         if (!walk.Enter(subdirectoryId)) continue;
+        WalkOrder childOrder = ChildOrder(order, index);
         ++walk.depth;
-        WalkDirectory(subdirectory, subdirectoryId, walk);
+        WalkDirectory(subdirectory, subdirectoryId, childOrder, walk);
         --walk.depth;
     }
 }

@@ -45,11 +45,12 @@ _SANITIZED = {}
 
 
 def is_sanitized():
-    """True when the program under test carries AddressSanitizer: it cannot run under an
-    address-space limit or under valgrind."""
+    """True when the program under test carries AddressSanitizer or ThreadSanitizer: it
+    cannot run under an address-space limit or under valgrind."""
     if CONFIG.exe not in _SANITIZED:
         with open(CONFIG.exe, "rb") as f:
-            _SANITIZED[CONFIG.exe] = b"__asan_init" in f.read()
+            data = f.read()
+            _SANITIZED[CONFIG.exe] = b"__asan_init" in data or b"__tsan_init" in data
     return _SANITIZED[CONFIG.exe]
 
 
@@ -168,9 +169,24 @@ def unprivileged_user():
     return None
 
 
-def run_program(command, cwd, timeout=120, preexec_fn=None):
+IN_FLIGHT = "HALVARD_IN_FLIGHT"
+
+
+def environment(in_flight=None):
+    """This process's environment, with the requests in flight set (None: as it is here,
+    "": unset, the adaptive start)."""
+    env = dict(os.environ)
+    if in_flight is not None:
+        env.pop(IN_FLIGHT, None)
+        if in_flight:
+            env[IN_FLIGHT] = in_flight
+    return env
+
+
+def run_program(command, cwd, timeout=120, preexec_fn=None, in_flight=None):
     proc = subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, timeout=timeout, preexec_fn=preexec_fn)
+                          stderr=subprocess.PIPE, timeout=timeout, preexec_fn=preexec_fn,
+                          env=environment(in_flight))
     return Result(proc.returncode, proc.stdout.decode("utf-8", "surrogateescape"),
                   proc.stderr.decode("utf-8", "replace"))
 
@@ -451,13 +467,64 @@ class Unreadable(HostileTestCase):
                 if not os.path.islink(path):
                     os.chmod(path, 0o755)
 
-    def run_as_user(self, args, cwd=None):
+    def run_as_user(self, args, cwd=None, in_flight=None):
         def drop():
             if os.geteuid() == 0:
                 os.setgroups([])
                 os.setgid(self.gid)
                 os.setuid(self.uid)
-        return run_program([self.exe] + args, cwd or self.tmp, preexec_fn=drop)
+        return run_program([self.exe] + args, cwd or self.tmp, preexec_fn=drop,
+                           in_flight=in_flight)
+
+    def test_same_results_whatever_the_requests_in_flight(self):
+        """One repository with everything the walk decides on (wide and deep directories,
+        loops and links that reach one directory many times, unreadable directories and
+        descriptors, a comma, descriptors in other case, a set below a set), searched alone
+        and with 2, 8 and 64 requests in flight, and with the adaptive start: standard
+        output, the batch file and the exit code are the same bytes every time."""
+        sets = []
+        for family in range(3):
+            for group in range(12):
+                where = "f%d/g%02d" % (family, group)
+                if group % 5 == 4:
+                    where += "/deeper/still"
+                sets.append(DriverSet(where, version="Win2003Server", systems=str(6000 + group),
+                                      date="%02d Jan 2009" % (group + 1), build=where))
+        sets.append(DriverSet("f0/g00/below", version="Win2003Server", build="hidden"))
+        sets.append(DriverSet("v", version="Win2003Server", build="case",
+                              file_name="drvset.ini"))
+        sets.append(DriverSet("x,y/s", version="Win2003Server", build="comma"))
+        sets.append(DriverSet("locked/s", version="Win2003Server", build="locked"))
+        sets.append(DriverSet("blind/s", version="Win2003Server", build="blind"))
+        sets.append(DriverSet("secret", version="Win2003Server", build="secret"))
+        repo = self.make_sets("repo", sets)
+        os.symlink("..", self.u("repo", "f1", "up"))
+        os.symlink(self.u("repo"), self.u("repo", "f2", "top"))
+        for name in ("a", "b", "c"):
+            os.symlink("../f1", self.u("repo", "f0", "link-" + name))
+        os.chmod(self.u("repo", "secret", "DrvSet.ini"), 0o000)
+        os.chmod(self.u("repo", "locked"), 0o000)
+        os.chmod(self.u("repo", "blind"), 0o644)
+
+        os.makedirs(self.u("out"))
+        os.chmod(self.u("out"), 0o777)  # for the user's batch files
+        outcomes = {}
+        batch = self.u("out", "s.bat")
+        for in_flight in ("1", "2", "8", "64", ""):
+            result = self.run_as_user([repo, "/M:60", "/B:" + batch], in_flight=in_flight)
+            with open(batch, "rb") as f:
+                outcomes[in_flight] = (result.rc, result.out, result.err, f.read())
+            os.remove(batch)
+        for in_flight, outcome in outcomes.items():
+            self.assertEqual(outcome, outcomes["1"], "in flight: %r" % in_flight)
+        rc, out, err, _ = outcomes["1"]
+        self.assertEqual((rc, err), (0, ""))
+        for line in (UNREADABLE + self.p("repo", "locked"),
+                     "Skipping directory with a comma in its name:" + self.p("repo", "x,y"),
+                     "\t" + join(repo, "v", "drvset.ini"),
+                     "\t" + join(repo, "f0", "link-a", "g11", "DrvSet.ini")):
+            self.assertIn(line + "\n", out)
+        self.assertNotIn("hidden", out)
 
     def test_unreadable_directories_and_descriptors(self):
         """A directory that cannot be listed, or listed but not entered, contributes nothing
@@ -703,6 +770,36 @@ class OutOfMemory(HostileTestCase):
                                      "CString::CreateCharString\n")
         with open(self.u("old.bat"), "rb") as f:
             self.assertEqual(f.read(), b"old\r\n")
+
+    def test_running_out_of_memory_with_requests_in_flight(self):
+        """Sixteen descriptors of 1 GiB each, read by sixteen workers at once under a 512 MiB
+        limit: allocations fail in several threads together, and the run still ends with one
+        memory report and exit status 1, as alone."""
+        if is_sanitized():
+            self.skipTest("the sanitizers need more address space than the limit allows")
+        import resource
+        repo = self.make_sets("repo", [DriverSet("a", version="Win2003Server", build="a")])
+        for i in range(16):
+            os.makedirs(self.u("repo", "big%02d" % i))
+            with open(self.u("repo", "big%02d" % i, "DrvSet.ini"), "wb") as f:
+                f.truncate(1 << 30)
+
+        def limit():
+            resource.setrlimit(resource.RLIMIT_AS, (512 << 20, 512 << 20))
+
+        for in_flight in ("16", "1"):
+            with self.subTest(in_flight=in_flight):
+                result = run_program([CONFIG.exe, repo], self.tmp, preexec_fn=limit,
+                                     in_flight=in_flight)
+                self.assertEqual(result.rc, 1)
+                self.assertEqual(result.out, "".join(line + "\n" for line in START + [
+                    "Searching for all Driver Sets..."]))
+                self.assertEqual(result.err, "\n\nMemory Allocation Error\n\n"
+                                             "Not enough memory is available for this "
+                                             "application.\n\n"
+                                             "Please close some programs to free up memory and "
+                                             "try running\nthis application again.\n\n"
+                                             "CString::CreateCharString\n")
 
 
 @native_only("valgrind runs the native build")

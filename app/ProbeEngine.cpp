@@ -1,0 +1,246 @@
+#include "ProbeEngine.h"
+
+#include <atomic>
+#include <new>
+#include <system_error>
+#include <utility>
+
+namespace {
+
+// While workers run, a failed allocation may happen in several threads at once.
+// The handler the program installed (a report that ends the process) is then
+// called by one thread at a time, so that the report is made once.
+std::atomic<std::new_handler> installedHandler{nullptr};
+std::mutex* handlerLock = nullptr;  // never destroyed: threads may wait on it at exit
+
+void OneHandlerAtATime() {
+    std::lock_guard<std::mutex> lock(*handlerLock);
+    installedHandler.load()();
+}
+
+}  // namespace
+
+std::size_t DirectoryProbe::Bytes() const {
+    std::size_t bytes = sizeof(DirectoryProbe) + name.size() + contents.size();
+    for (const platform::DirEntry& entry : entries) bytes += sizeof(entry) + entry.name.size();
+    return bytes;
+}
+
+WalkOrder ChildOrder(const WalkOrder& parent, std::size_t index) {
+    WalkOrder order;
+    order.reserve(parent.size() + 4);
+    order = parent;
+    const uint32_t value = static_cast<uint32_t>(index);
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        order += static_cast<char>(static_cast<unsigned char>(value >> shift));
+    }
+    return order;
+}
+
+unsigned ProbeEngine::ParseInFlight(const char* text) {
+    if (text == nullptr || *text == '\0') return 0;
+    unsigned value = 0;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') return 0;
+        value = value * 10 + static_cast<unsigned>(*c - '0');
+        if (value > 256) value = 256;
+    }
+    return value;
+}
+
+std::size_t ProbeEngine::KeyHash::operator()(const Key& key) const {
+    uint64_t hash = (key.inode ^ (key.device * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull;
+    return static_cast<std::size_t>(hash ^ (hash >> 32));
+}
+
+ProbeEngine::ProbeEngine(ProbeFunction probe, ChildrenFunction children, const Options& options,
+                         const DirectorySet* entered)
+    : probe_(std::move(probe)),
+      children_(std::move(children)),
+      options_(options),
+      entered_(entered),
+      adaptive_(options.inFlight == 0) {
+    if (options_.inFlight >= 2) StartWorkers(options_.inFlight);
+}
+
+ProbeEngine::~ProbeEngine() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    workReady_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+    if (wrappedHandler_) std::set_new_handler(installedHandler.load());
+}
+
+void ProbeEngine::StartWorkers(unsigned count) {
+    std::new_handler handler = std::get_new_handler();
+    if (handler != nullptr && handler != &OneHandlerAtATime) {
+        if (handlerLock == nullptr) handlerLock = new std::mutex;
+        installedHandler = handler;
+        std::set_new_handler(&OneHandlerAtATime);
+        wrappedHandler_ = true;
+    }
+    workers_.reserve(count);
+    for (unsigned i = 0; i < count; ++i) {
+        try {
+            workers_.emplace_back(&ProbeEngine::WorkerLoop, this);
+        } catch (const std::system_error&) {
+            break;  // no more threads: go on with those there are
+        }
+    }
+}
+
+void ProbeEngine::Take(const char* directory, const char* file, const platform::FileId& id,
+                       const WalkOrder& order, DirectoryProbe& out) {
+    if (workers_.empty()) {
+        if (!adaptive_) {
+            probe_(directory, file, id, out);
+            return;
+        }
+        const Clock::time_point start = options_.now();
+        probe_(directory, file, id, out);
+        if (options_.now() - start < options_.slowProbe) {
+            slowInARow_ = 0;
+            return;
+        }
+        if (++slowInARow_ < options_.slowRun) return;
+        adaptive_ = false;
+        // What the walk entered so far is never read ahead again.
+        if (entered_ != nullptr) seen_ = *entered_;
+        if (id.valid) seen_.Insert(id);
+        StartWorkers(options_.adaptiveInFlight);
+        if (workers_.empty()) return;
+        // Read ahead from here on.
+        std::vector<ProbeRequest> children;
+        children_(ProbeRequest{directory, file, id, order}, out, children);
+        std::size_t queued;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            queued = QueueChildren(children);
+        }
+        WakeWorkers(queued);
+        return;
+    }
+    if (!id.valid) {
+        ProbeHere(directory, file, id, order, out);
+        return;
+    }
+
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto found = slots_.find(Key{id.device, id.inode});
+    if (found == slots_.end()) {
+        seen_.Insert(id);
+        lock.unlock();
+        ProbeHere(directory, file, id, order, out);
+        return;
+    }
+    Slot& slot = found->second;
+    if (slot.state == State::Queued) {
+        // Needed now and not started: made here rather than waited for.
+        queue_.erase(slot.request.order);
+        auto node = slots_.extract(found);
+        lock.unlock();
+        ProbeHere(directory, file, id, order, out);
+        return;
+    }
+    resultReady_.wait(lock, [&slot] { return slot.state == State::Done; });
+    std::swap(out, slot.result);
+    std::exception_ptr failure = std::move(slot.failure);
+    --held_;
+    heldBytes_ -= out.Bytes();
+    auto node = slots_.extract(found);  // freed after the lock is released
+    lock.unlock();
+    WakeWorkers(1);  // room for one more
+    if (failure) std::rethrow_exception(failure);
+}
+
+void ProbeEngine::ProbeHere(const char* directory, const char* file, const platform::FileId& id,
+                            const WalkOrder& order, DirectoryProbe& out) {
+    probe_(directory, file, id, out);
+    std::vector<ProbeRequest> children;
+    children_(ProbeRequest{directory, file, id, order}, out, children);
+    if (children.empty()) return;
+    std::size_t queued;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queued = QueueChildren(children);
+    }
+    WakeWorkers(queued);
+}
+
+std::size_t ProbeEngine::QueueChildren(std::vector<ProbeRequest>& children) {
+    std::size_t queued = 0;
+    for (ProbeRequest& child : children) {
+        if (!child.id.valid) continue;
+        const Key key{child.id.device, child.id.inode};
+        if (seen_.Insert(child.id)) {
+            Slot& slot = slots_[key];
+            slot.request = std::move(child);
+            queue_.emplace(slot.request.order, &slot);
+            ++queued;
+            continue;
+        }
+        // Met again, by another path: a place earlier in the walk moves it forward.
+        auto found = slots_.find(key);
+        if (found == slots_.end() || found->second.state != State::Queued ||
+            !(child.order < found->second.request.order)) {
+            continue;
+        }
+        Slot& slot = found->second;
+        queue_.erase(slot.request.order);
+        slot.request = std::move(child);
+        queue_.emplace(slot.request.order, &slot);
+    }
+    return queued;
+}
+
+void ProbeEngine::WakeWorkers(std::size_t count) {
+    if (count >= workers_.size()) {
+        workReady_.notify_all();
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) workReady_.notify_one();
+}
+
+bool ProbeEngine::WorkAvailable() const {
+    return !queue_.empty() && held_ < options_.maxHeld && heldBytes_ < options_.maxHeldBytes;
+}
+
+void ProbeEngine::WorkerLoop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        workReady_.wait(lock, [this] { return stopping_ || WorkAvailable(); });
+        if (stopping_) return;
+        auto first = queue_.begin();
+        Slot& slot = *first->second;
+        queue_.erase(first);
+        slot.state = State::Running;
+        ++held_;
+        lock.unlock();
+
+        // A running slot is left alone by everyone else: its request can be read
+        // without the lock.
+        DirectoryProbe result;
+        std::exception_ptr failure;
+        std::vector<ProbeRequest> children;
+        try {
+            probe_(slot.request.directory.c_str(), slot.request.file.c_str(), slot.request.id,
+                   result);
+            children_(slot.request, result, children);
+        } catch (...) {
+            failure = std::current_exception();
+            children.clear();
+        }
+        const std::size_t bytes = result.Bytes();
+
+        lock.lock();
+        slot.result = std::move(result);
+        slot.failure = failure;
+        slot.state = State::Done;
+        heldBytes_ += bytes;
+        const std::size_t queued = QueueChildren(children);
+        resultReady_.notify_all();
+        WakeWorkers(queued);
+    }
+}

@@ -1,0 +1,169 @@
+// ProbeEngine: the system calls of a tree walk, with requests in flight.
+//
+// The walk looks at each directory once: it reads the descriptor (or tests that
+// it is there), and only when there is none lists the directory. On a network
+// share every such call is a round trip, and one after another they add up.
+// The engine lets worker threads make those calls ahead of the walk while the
+// walk itself still takes the results one by one in its own order and makes
+// every decision as before: so the walk prints and finds the same, and only the
+// waiting overlaps.
+//
+// - The walk asks for a directory's probe with Take. A result that a worker has
+//   made is handed over; one that a worker is making is waited for; one that no
+//   worker has started is made by the caller itself, at once. No request waits
+//   for a worker to become free.
+// - When a probe finds a listing, the subdirectories the walk will want (the
+//   children function says which) are queued. Workers take queued requests in
+//   walk order, so the next ones the walk needs come first.
+// - Requests are keyed by directory identity: a directory is probed at most
+//   once per engine, whatever path or link reached it, so read-ahead never
+//   loops. The walk keeps its own record of the directories it entered.
+// - Results made and not yet taken are bounded, in count and in bytes; workers
+//   wait while the bound is reached.
+// - Without a forced number of requests in flight, the engine starts with no
+//   workers and times each probe the caller makes; after a run of slow ones in
+//   a row (round trips of a network share, not of a warm local disk) it starts
+//   its workers. A single slow probe among fast ones resets the count.
+// - Threads that cannot be created leave the engine with those that could
+//   (none: the walk goes on alone). An exception thrown by a probe made in a
+//   worker is thrown again from the Take that asks for that result.
+// - A failed allocation ends the run as anywhere else in the program, through
+//   its new-handler (the memory report, exit status 1). While workers run, that
+//   handler is called by one thread at a time, so the report is made once.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "DriverSetStore.h"
+#include "Platform.h"
+
+// What one look at a directory found.
+struct DirectoryProbe {
+    enum Outcome {
+        Listed,          // no descriptor: the entries are the directory's listing
+        Found,           // the descriptor under the name asked for (not listed)
+        FoundInListing,  // listed; the listing shows the descriptor under another case
+    };
+    Outcome outcome = Listed;
+    std::string name;                         // the descriptor's name, as found
+    std::string contents;                     // its bytes, when the walk reads them
+    std::vector<platform::DirEntry> entries;  // the listing, unless Found
+    bool complete = true;                     // the listing ended without an error
+    int error = 0;                            // the listing's error number otherwise
+
+    // Memory the result holds, roughly.
+    std::size_t Bytes() const;
+};
+
+// A directory's place in the walk: the indices of the entries that lead to it
+// from the start directory, 4 bytes each, most significant first. Compared as
+// byte strings, places sort in walk order (a directory before what lies below
+// it, below it before its next sibling).
+using WalkOrder = std::string;
+WalkOrder ChildOrder(const WalkOrder& parent, std::size_t index);
+
+struct ProbeRequest {
+    std::string directory;
+    std::string file;  // the path of the descriptor looked for first
+    platform::FileId id;
+    WalkOrder order;
+};
+
+class ProbeEngine {
+public:
+    // Looks at one directory. Called by workers and the caller, concurrently.
+    using ProbeFunction = std::function<void(const char* directory, const char* file,
+                                             const platform::FileId& id, DirectoryProbe& out)>;
+    // The subdirectories of a listed directory that the walk will probe, as
+    // requests with valid identities. May fill in the identities of entries.
+    using ChildrenFunction = std::function<void(const ProbeRequest& parent, DirectoryProbe& probe,
+                                                std::vector<ProbeRequest>& children)>;
+    using Clock = std::chrono::steady_clock;
+
+    struct Options {
+        unsigned inFlight = 0;          // 0: start alone, adaptively; 1: alone; n: n workers
+        unsigned adaptiveInFlight = 32; // workers started when probes are found slow
+        std::chrono::nanoseconds slowProbe = std::chrono::microseconds(100);
+        unsigned slowRun = 8;           // slow probes in a row that start the workers
+        std::size_t maxHeld = 1024;     // results made and not yet taken
+        std::size_t maxHeldBytes = std::size_t(16) << 20;
+        Clock::time_point (*now)() = &Clock::now;
+    };
+
+    // The number of requests in flight a text asks for (an environment value):
+    // 1 to 256; 0 for no text, or one that is no such number (adaptive).
+    static unsigned ParseInFlight(const char* text);
+
+    // entered: the directories the walk has entered so far, when it keeps a set
+    // of them; read when the workers start late, so that none is probed again.
+    ProbeEngine(ProbeFunction probe, ChildrenFunction children, const Options& options,
+                const DirectorySet* entered = nullptr);
+    ~ProbeEngine();  // stops the workers and waits for them
+    ProbeEngine(const ProbeEngine&) = delete;
+    ProbeEngine& operator=(const ProbeEngine&) = delete;
+
+    // The probe of a directory (its identity id, its place order, file the
+    // descriptor's path in it), into out. An invalid id is probed by the caller
+    // and never shared.
+    void Take(const char* directory, const char* file, const platform::FileId& id,
+              const WalkOrder& order, DirectoryProbe& out);
+
+    unsigned Workers() const { return static_cast<unsigned>(workers_.size()); }
+
+private:
+    enum class State { Queued, Running, Done };
+    struct Key {
+        uint64_t device;
+        uint64_t inode;
+        bool operator==(const Key& o) const { return device == o.device && inode == o.inode; }
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& key) const;
+    };
+    struct Slot {
+        State state = State::Queued;
+        ProbeRequest request;
+        DirectoryProbe result;
+        std::exception_ptr failure;
+    };
+
+    void StartWorkers(unsigned count);
+    void WorkerLoop();
+    bool WorkAvailable() const;
+    // The caller's own probe; queues the children when workers run.
+    void ProbeHere(const char* directory, const char* file, const platform::FileId& id,
+                   const WalkOrder& order, DirectoryProbe& out);
+    // Under the lock; returns the number of requests newly queued.
+    std::size_t QueueChildren(std::vector<ProbeRequest>& children);
+    void WakeWorkers(std::size_t count);
+
+    ProbeFunction probe_;
+    ChildrenFunction children_;
+    Options options_;
+    const DirectorySet* entered_;
+    bool adaptive_;
+    unsigned slowInARow_ = 0;
+
+    std::mutex mutex_;
+    std::condition_variable workReady_;   // workers: a request queued, room freed, stop
+    std::condition_variable resultReady_; // the caller: a result made
+    std::unordered_map<Key, Slot, KeyHash> slots_;
+    std::map<WalkOrder, Slot*> queue_;
+    DirectorySet seen_;  // every identity ever queued or probed
+    std::size_t held_ = 0;       // slots running or done
+    std::size_t heldBytes_ = 0;  // bytes of the done ones
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+    bool wrappedHandler_ = false;  // the program's new-handler, called one thread at a time
+};

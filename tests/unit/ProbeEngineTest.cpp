@@ -1,0 +1,413 @@
+// ProbeEngine with a made-up tree and a fake probe: the walk takes the same
+// results in the same order whatever the requests in flight and the delays;
+// each directory is probed once; a request no worker started is made by the
+// caller; results held stay bounded; failures reach the caller; the engine
+// stops with work queued; the adaptive start counts slow probes in a row.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ProbeEngine.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+platform::FileId IdOf(std::size_t node) { return platform::FileId{1, node, true}; }
+
+// A tree of directories; a node is a set (its probe finds the descriptor) or a
+// listing of files and subdirectories. Some entries lead to a node that has a
+// parent already: links, loops among them.
+struct FakeTree {
+    struct Node {
+        bool isSet = false;
+        bool unreadable = false;
+        std::vector<std::size_t> children;  // nodes; listed with a file between each
+    };
+    std::vector<Node> nodes;
+
+    static FakeTree Random(std::size_t size, unsigned seed) {
+        std::mt19937 random(seed);
+        FakeTree tree;
+        tree.nodes.resize(size);
+        for (std::size_t node = 1; node < size; ++node) {
+            std::size_t parent = random() % node;
+            while (tree.nodes[parent].isSet) parent = random() % node;
+            tree.nodes[parent].children.push_back(node);
+            tree.nodes[node].isSet = random() % 3 == 0;
+            tree.nodes[node].unreadable = random() % 40 == 0;
+        }
+        for (int link = 0; link < 40; ++link) {
+            std::size_t from = random() % size;
+            if (!tree.nodes[from].isSet) tree.nodes[from].children.push_back(random() % size);
+        }
+        return tree;
+    }
+
+    void Probe(std::size_t node, DirectoryProbe& out) const {
+        out = DirectoryProbe();
+        if (nodes[node].isSet) {
+            out.outcome = DirectoryProbe::Found;
+            out.contents = "set " + std::to_string(node);
+            return;
+        }
+        for (std::size_t child : nodes[node].children) {
+            out.entries.push_back({"f" + std::to_string(child), false, {}});
+            out.entries.push_back({"d" + std::to_string(child), true, IdOf(child)});
+        }
+        if (nodes[node].unreadable) {
+            out.complete = false;
+            out.error = EACCES;
+        }
+    }
+};
+
+void ListedSubdirectories(const ProbeRequest& parent, DirectoryProbe& probe,
+                          std::vector<ProbeRequest>& children) {
+    if (probe.outcome != DirectoryProbe::Listed) return;
+    for (std::size_t index = 0; index < probe.entries.size(); ++index) {
+        const platform::DirEntry& entry = probe.entries[index];
+        if (!entry.isDirectory) continue;
+        children.push_back({parent.directory + "/" + entry.name, "", entry.id,
+                            ChildOrder(parent.order, index)});
+    }
+}
+
+// Counts the probes of every node and who made them.
+struct ProbeLog {
+    explicit ProbeLog(std::size_t size) : counts(size) {
+        for (auto& count : counts) count = 0;
+    }
+    std::vector<std::atomic<int>> counts;
+    std::atomic<int> byWorkers{0};
+    std::thread::id caller = std::this_thread::get_id();
+
+    void Note(std::size_t node) {
+        ++counts[node];
+        if (std::this_thread::get_id() != caller) ++byWorkers;
+    }
+};
+
+// The walk as the tool makes it: results taken in walk order, each directory
+// entered once; returns what it met, in order.
+void Walk(ProbeEngine& engine, std::size_t node, const std::string& path, const WalkOrder& order,
+          std::set<std::size_t>& entered, std::vector<std::string>& met) {
+    DirectoryProbe probe;
+    engine.Take(path.c_str(), "", IdOf(node), order, probe);
+    met.push_back(path + (probe.outcome == DirectoryProbe::Found ? " " + probe.contents : "") +
+                  (probe.complete ? "" : " error " + std::to_string(probe.error)));
+    if (probe.outcome != DirectoryProbe::Listed) return;
+    const std::vector<platform::DirEntry> entries = std::move(probe.entries);
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        const platform::DirEntry& entry = entries[index];
+        if (!entry.isDirectory || !entered.insert(entry.id.inode).second) continue;
+        Walk(engine, entry.id.inode, path + "/" + entry.name, ChildOrder(order, index), entered,
+             met);
+    }
+}
+
+ProbeEngine::Options Forced(unsigned inFlight) {
+    ProbeEngine::Options options;
+    options.inFlight = inFlight;
+    return options;
+}
+
+// A gate that probes wait at until it opens; counts who arrived.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = false;
+    int waiting = 0;
+
+    void Pass() {
+        std::unique_lock<std::mutex> lock(mutex);
+        ++waiting;
+        changed.notify_all();
+        changed.wait(lock, [this] { return open; });
+    }
+    void AwaitWaiting(int count) {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return waiting >= count; });
+    }
+    void Open() {
+        std::lock_guard<std::mutex> lock(mutex);
+        open = true;
+        changed.notify_all();
+    }
+};
+
+TEST(ProbeEngineTest, SameWalkWhateverTheRequestsInFlightAndDelays) {
+    const FakeTree tree = FakeTree::Random(600, 7);
+    std::vector<std::string> expected;
+    {
+        ProbeLog log(tree.nodes.size());
+        ProbeEngine engine(
+            [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+                log.Note(id.inode);
+                tree.Probe(id.inode, out);
+            },
+            ListedSubdirectories, Forced(1));
+        std::set<std::size_t> entered{0};
+        Walk(engine, 0, "r", WalkOrder(), entered, expected);
+        EXPECT_EQ(engine.Workers(), 0u);
+        EXPECT_EQ(log.byWorkers, 0);
+    }
+    ASSERT_GT(expected.size(), 200u);
+
+    struct Case {
+        unsigned inFlight;
+        std::size_t maxHeld;
+    };
+    for (Case c : {Case{2, 1024}, Case{8, 1024}, Case{32, 1024}, Case{8, 3}, Case{64, 1}}) {
+        SCOPED_TRACE("in flight " + std::to_string(c.inFlight) + ", held " +
+                     std::to_string(c.maxHeld));
+        ProbeLog log(tree.nodes.size());
+        ProbeEngine::Options options = Forced(c.inFlight);
+        options.maxHeld = c.maxHeld;
+        ProbeEngine engine(
+            [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+                log.Note(id.inode);
+                std::minstd_rand delay(static_cast<unsigned>(id.inode * 31 + c.inFlight));
+                std::this_thread::sleep_for(std::chrono::microseconds(delay() % 300));
+                tree.Probe(id.inode, out);
+            },
+            ListedSubdirectories, options);
+        EXPECT_EQ(engine.Workers(), c.inFlight);
+        std::set<std::size_t> entered{0};
+        std::vector<std::string> met;
+        Walk(engine, 0, "r", WalkOrder(), entered, met);
+        EXPECT_EQ(met, expected);
+        EXPECT_GT(log.byWorkers, 0);
+        for (std::size_t node = 0; node < tree.nodes.size(); ++node) {
+            EXPECT_EQ(log.counts[node], entered.count(node) ? 1 : 0) << "node " << node;
+        }
+    }
+}
+
+TEST(ProbeEngineTest, RequestNoWorkerStartedIsMadeByTheCaller) {
+    // The root lists three subdirectories; the two workers take the first two and
+    // wait at the gate. The third, still queued, is made by the caller at once.
+    FakeTree tree;
+    tree.nodes.resize(4);
+    tree.nodes[0].children = {1, 2, 3};
+    for (std::size_t node = 1; node < 4; ++node) tree.nodes[node].isSet = true;
+    ProbeLog log(tree.nodes.size());
+    Gate gate;
+    std::vector<std::thread::id> madeBy(tree.nodes.size());
+    ProbeEngine engine(
+        [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+            log.Note(id.inode);
+            madeBy[id.inode] = std::this_thread::get_id();
+            if (id.inode == 1 || id.inode == 2) gate.Pass();
+            tree.Probe(id.inode, out);
+        },
+        ListedSubdirectories, Forced(2));
+    DirectoryProbe probe;
+    engine.Take("r", "", IdOf(0), WalkOrder(), probe);  // unknown: made here
+    EXPECT_EQ(madeBy[0], log.caller);
+    gate.AwaitWaiting(2);
+    engine.Take("r/d3", "", IdOf(3), ChildOrder(WalkOrder(), 5), probe);
+    EXPECT_EQ(madeBy[3], log.caller);
+    EXPECT_EQ(probe.contents, "set 3");
+    gate.Open();
+    engine.Take("r/d1", "", IdOf(1), ChildOrder(WalkOrder(), 1), probe);
+    EXPECT_EQ(probe.contents, "set 1");
+    engine.Take("r/d2", "", IdOf(2), ChildOrder(WalkOrder(), 3), probe);
+    EXPECT_EQ(probe.contents, "set 2");
+    EXPECT_NE(madeBy[1], log.caller);
+    EXPECT_NE(madeBy[2], log.caller);
+    for (std::size_t node = 0; node < 4; ++node) EXPECT_EQ(log.counts[node], 1);
+}
+
+TEST(ProbeEngineTest, ResultsHeldStayWithinTheBound) {
+    FakeTree tree;
+    tree.nodes.resize(51);
+    for (std::size_t node = 1; node <= 50; ++node) {
+        tree.nodes[0].children.push_back(node);
+        tree.nodes[node].isSet = true;
+    }
+    std::atomic<int> started{0};
+    std::atomic<int> taken{0};
+    std::atomic<int> mostAhead{0};
+    ProbeEngine::Options options = Forced(4);
+    options.maxHeld = 3;
+    ProbeEngine engine(
+        [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+            if (id.inode != 0) {
+                const int ahead = ++started - taken;
+                int most = mostAhead;
+                while (ahead > most && !mostAhead.compare_exchange_weak(most, ahead)) {
+                }
+            }
+            tree.Probe(id.inode, out);
+        },
+        ListedSubdirectories, options);
+    DirectoryProbe probe;
+    engine.Take("r", "", IdOf(0), WalkOrder(), probe);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(started, 3);  // the workers wait for room
+    for (std::size_t index = 0; index < probe.entries.size(); ++index) {
+        const platform::DirEntry& entry = probe.entries[index];
+        if (!entry.isDirectory) continue;
+        DirectoryProbe set;
+        ++taken;  // counted first: a worker may start the next before Take returns
+        engine.Take("", "", entry.id, ChildOrder(WalkOrder(), index), set);
+        EXPECT_EQ(set.contents, "set " + std::to_string(entry.id.inode));
+    }
+    EXPECT_EQ(started, 50);
+    EXPECT_LE(mostAhead, 3);
+
+    // A byte bound that one result passes: no worker starts another until it is taken.
+    started = 0;
+    options.maxHeld = 1024;
+    options.maxHeldBytes = 1;
+    ProbeEngine bytes(
+        [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+            if (id.inode != 0) ++started;
+            tree.Probe(id.inode, out);
+        },
+        ListedSubdirectories, options);
+    bytes.Take("r", "", IdOf(0), WalkOrder(), probe);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_LE(started, 4);
+}
+
+TEST(ProbeEngineTest, FailuresReachTheCaller) {
+    FakeTree tree;
+    tree.nodes.resize(4);
+    tree.nodes[0].children = {1, 2, 3};
+    tree.nodes[1].unreadable = true;
+    tree.nodes[3].isSet = true;
+    Gate gate;
+    ProbeEngine engine(
+        [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+            if (id.inode != 0) gate.Pass();
+            if (id.inode == 2) throw std::runtime_error("probe of 2 failed");
+            tree.Probe(id.inode, out);
+        },
+        ListedSubdirectories, Forced(3));
+    DirectoryProbe probe;
+    engine.Take("r", "", IdOf(0), WalkOrder(), probe);
+    gate.AwaitWaiting(3);  // all three made by workers
+    gate.Open();
+    engine.Take("r/d1", "", IdOf(1), ChildOrder(WalkOrder(), 1), probe);
+    EXPECT_FALSE(probe.complete);
+    EXPECT_EQ(probe.error, EACCES);
+    EXPECT_THROW(engine.Take("r/d2", "", IdOf(2), ChildOrder(WalkOrder(), 3), probe),
+                 std::runtime_error);
+    engine.Take("r/d3", "", IdOf(3), ChildOrder(WalkOrder(), 5), probe);
+    EXPECT_EQ(probe.contents, "set 3");
+    // The caller's own probe fails in the caller.
+    EXPECT_THROW(engine.Take("x", "", IdOf(2), WalkOrder(), probe), std::runtime_error);
+}
+
+TEST(ProbeEngineTest, StopsWithWorkQueuedAndRunning) {
+    FakeTree tree;
+    tree.nodes.resize(1001);
+    for (std::size_t node = 1; node <= 1000; ++node) tree.nodes[0].children.push_back(node);
+    std::atomic<int> started{0};
+    const auto begin = std::chrono::steady_clock::now();
+    {
+        ProbeEngine engine(
+            [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+                if (id.inode != 0) {
+                    ++started;
+                    std::this_thread::sleep_for(2ms);
+                }
+                tree.Probe(id.inode, out);
+            },
+            ListedSubdirectories, Forced(4));
+        DirectoryProbe probe;
+        engine.Take("r", "", IdOf(0), WalkOrder(), probe);
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_LT(started, 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
+}
+
+// A clock that only the fake probes move.
+std::atomic<long long> fakeNanoseconds{0};
+ProbeEngine::Clock::time_point FakeNow() {
+    return ProbeEngine::Clock::time_point(std::chrono::nanoseconds(fakeNanoseconds.load()));
+}
+
+TEST(ProbeEngineTest, AdaptiveStartAfterSlowProbesInARow) {
+    // A chain of directories; the pattern says which probes take long (1 ms,
+    // against a bound of 100 us) as the caller makes them.
+    struct Case {
+        const char* name;
+        unsigned inFlight;
+        std::string pattern;  // s: slow, f: fast; the rest fast
+        unsigned workers;
+    };
+    const Case cases[] = {
+        {"fast", 0, "ffffffffffffffffffff", 0},
+        {"eight slow", 0, "ssssssss", 3},
+        {"after fast ones", 0, "fffffsssssssss", 3},
+        {"broken runs", 0, "sssssssfsssssssfsssssss", 0},
+        {"forced alone", 1, "ssssssssssssssss", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t length = 40;
+        FakeTree tree;
+        tree.nodes.resize(length);
+        for (std::size_t node = 0; node + 1 < length; ++node) tree.nodes[node].children = {node + 1};
+        tree.nodes[length - 1].isSet = true;
+        ProbeEngine::Options options;
+        options.inFlight = c.inFlight;
+        options.adaptiveInFlight = 3;
+        options.now = &FakeNow;
+        ProbeLog log(length);
+        ProbeEngine engine(
+            [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+                log.Note(id.inode);
+                const bool slow = id.inode < c.pattern.size() && c.pattern[id.inode] == 's';
+                fakeNanoseconds += slow ? 1000000 : 1000;
+                tree.Probe(id.inode, out);
+            },
+            ListedSubdirectories, options);
+        std::set<std::size_t> entered{0};
+        std::vector<std::string> met;
+        Walk(engine, 0, "r", WalkOrder(), entered, met);
+        EXPECT_EQ(engine.Workers(), c.workers);
+        EXPECT_EQ(met.size(), length);
+        for (std::size_t node = 0; node < length; ++node) EXPECT_EQ(log.counts[node], 1);
+    }
+}
+
+TEST(ProbeEngineTest, InFlightFromTheEnvironmentText) {
+    const struct {
+        const char* text;
+        unsigned inFlight;
+    } cases[] = {{nullptr, 0}, {"", 0},   {"0", 0},    {"1", 1},     {"2", 2},
+                 {"32", 32},   {"256", 256}, {"257", 256}, {"99999999999", 256},
+                 {"-4", 0},    {" 8", 0},  {"8 ", 0},   {"eight", 0}, {"0x10", 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(ProbeEngine::ParseInFlight(c.text), c.inFlight) << (c.text ? c.text : "null");
+    }
+}
+
+TEST(ProbeEngineTest, WalkOrderSortsLikeTheWalk) {
+    const WalkOrder root;
+    const WalkOrder first = ChildOrder(root, 1);
+    const WalkOrder below = ChildOrder(first, 300);
+    const WalkOrder second = ChildOrder(root, 256);
+    EXPECT_LT(root, first);
+    EXPECT_LT(first, below);
+    EXPECT_LT(below, second);
+    EXPECT_LT(ChildOrder(root, 255), second);
+}
+
+}  // namespace
