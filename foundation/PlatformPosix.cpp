@@ -4,6 +4,8 @@
 
 #include "Platform.h"
 
+#include "AsciiCase.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -124,10 +126,8 @@ bool NtfsLess(const DirEntry& left, const DirEntry& right) {
     const std::string& b = right.name;
     size_t common = std::min(a.size(), b.size());
     for (size_t i = 0; i < common; ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
+        unsigned char x = static_cast<unsigned char>(ToUpperAscii(a[i]));
+        unsigned char y = static_cast<unsigned char>(ToUpperAscii(b[i]));
         if (x != y) {
             return x < y;
         }
