@@ -94,7 +94,10 @@ public:
     struct Options {
         unsigned inFlight = 0;          // 0: start alone, adaptively; 1: alone; n: n workers
         unsigned adaptiveInFlight = 32; // workers started when probes are found slow
-        std::chrono::nanoseconds slowProbe = std::chrono::microseconds(100);
+        // A probe on a warm local disk takes 5 to 25 us, now and then a few hundred
+        // when the thread is preempted, never several in a row; one on a share at
+        // least one round trip (0.2 ms and more).
+        std::chrono::nanoseconds slowProbe = std::chrono::microseconds(150);
         unsigned slowRun = 8;           // slow probes in a row that start the workers
         std::size_t maxHeld = 1024;     // results made and not yet taken
         std::size_t maxHeldBytes = std::size_t(16) << 20;

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds halvard, its unit tests and helpers with AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-asan, and runs the unit and end-to-end
-# tests on it (the end-to-end tests then run the sanitized program). Then runs
-# the typical command under valgrind's memcheck, on a plain dynamically linked
-# build in build-valgrind (the release build is static, where memcheck cannot
-# see the heap).
+# tests on it (the end-to-end tests then run the sanitized program). Then builds
+# them with ThreadSanitizer (clang, a plain dynamic build) in build-tsan and runs
+# the unit tests and the end-to-end tests with requests in flight
+# (HALVARD_IN_FLIGHT: 8, and 64 once more). Then runs the typical command under
+# valgrind's memcheck, on a plain dynamically linked build in build-valgrind
+# (the release build is static, where memcheck cannot see the heap).
 #
 #   scripts/test-sanitizers.sh [--build-dir DIR] [--compiler clang|gcc]
-#                              [--no-valgrind]
+#                              [--no-tsan] [--no-valgrind]
 #
 # Any sanitizer report fails the run: every report stops the program that made
 # it (-fno-sanitize-recover=all), is written to a log file as well, and a run
@@ -19,12 +21,14 @@ cd "$(dirname "$0")/.."
 build_dir=build-asan
 compiler=""
 valgrind=1
+tsan=1
 while [ $# -gt 0 ]; do
     case "$1" in
         --build-dir) build_dir=$2; shift 2 ;;
         --compiler) compiler=$2; shift 2 ;;
         --no-valgrind) valgrind=0; shift ;;
-        -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --no-tsan) tsan=0; shift ;;
+        -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "test-sanitizers: unknown argument: $1" >&2; exit 2 ;;
     esac
 done
@@ -33,6 +37,7 @@ install_missing() { scripts/apt-install.sh "$@"; }
 
 packages=(cmake ninja-build python3 libgtest-dev)
 [ "$valgrind" -eq 1 ] && packages+=(valgrind g++)
+[ "$tsan" -eq 1 ] && packages+=(clang)
 if [ -z "$compiler" ]; then
     if command -v clang++ >/dev/null; then compiler=clang; else compiler=gcc; fi
 fi
@@ -85,6 +90,39 @@ passed=0
 failed=0
 if [ "$status" -eq 0 ]; then passed=1; else failed=1; fi
 
+if [ "$tsan" -eq 1 ]; then
+    # The walk's workers and the probe engine under ThreadSanitizer: any data race,
+    # lock-order inversion or misuse of a lock is a report, and any report fails.
+    tsan_flags="-fsanitize=thread -fno-omit-frame-pointer"
+    echo "== ThreadSanitizer build (clang++, $tsan_flags) in build-tsan =="
+    tstatus=0
+    tsan_logs=$(mkdir -p build-tsan && cd build-tsan && pwd)/sanitizer-logs
+    rm -rf "$tsan_logs"
+    mkdir -p "$tsan_logs"
+    CC=clang CXX=clang++ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+        -DCMAKE_C_FLAGS="$tsan_flags -O1" -DCMAKE_CXX_FLAGS="$tsan_flags -O1" \
+        -DCMAKE_EXE_LINKER_FLAGS="$tsan_flags" >/dev/null &&
+        cmake --build build-tsan -j 2 || tstatus=$?
+    if [ "$tstatus" -eq 0 ]; then
+        export TSAN_OPTIONS="exitcode=86:log_path=$tsan_logs/report:halt_on_error=1"
+        ctest --test-dir build-tsan --output-on-failure -R '^(unit|e2e-parallel)$' ||
+            tstatus=$?
+        HALVARD_IN_FLIGHT=64 python3 tests/e2e/run.py --exe build-tsan/halvard \
+            --platform native || tstatus=$?
+        unset TSAN_OPTIONS
+    fi
+    reports=$(find "$tsan_logs" -type f | wc -l)
+    if [ "$reports" -gt 0 ]; then
+        echo "test-sanitizers: $reports ThreadSanitizer report(s):"
+        for report in "$tsan_logs"/*; do
+            echo "---- $report"
+            head -60 "$report"
+        done
+        tstatus=1
+    fi
+    if [ "$tstatus" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+fi
+
 if [ "$valgrind" -eq 1 ]; then
     echo "== valgrind: the typical command on a dynamically linked build (build-valgrind) =="
     vstatus=0
@@ -97,5 +135,6 @@ if [ "$valgrind" -eq 1 ]; then
 fi
 
 echo "sanitizers: $passed passed, $failed failed (sanitized unit and end-to-end tests" \
-     "with no report; valgrind run of the typical command)"
+     "with no report; the same with ThreadSanitizer and requests in flight; valgrind run" \
+     "of the typical command)"
 [ "$failed" -eq 0 ]

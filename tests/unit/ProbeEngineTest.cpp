@@ -344,7 +344,7 @@ ProbeEngine::Clock::time_point FakeNow() {
 
 TEST(ProbeEngineTest, AdaptiveStartAfterSlowProbesInARow) {
     // A chain of directories; the pattern says which probes take long (1 ms,
-    // against a bound of 100 us) as the caller makes them.
+    // against a bound of 150 us) as the caller makes them.
     struct Case {
         const char* name;
         unsigned inFlight;
