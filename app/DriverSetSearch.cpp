@@ -66,15 +66,14 @@ void ProbeDirectory(const std::string& fileName, bool keepContents, const char* 
     }
 }
 
-// The subdirectories of a listed directory the walk will enter unless it has
-// entered them already: those it leaves out with a message (a comma in the
-// name, a path too long) are left out here too.
-void SubdirectoriesAhead(const std::string& fileName, const ProbeRequest& parent,
-                         DirectoryProbe& probe, std::vector<ProbeRequest>& children) {
-    if (probe.outcome != DirectoryProbe::Listed) return;
-    const PathName directory(parent.directory.c_str());
-    for (std::size_t index = 0; index < probe.entries.size(); ++index) {
-        platform::DirEntry& entry = probe.entries[index];
+// The subdirectories, from entries[from] on, of a listed directory that the walk
+// will enter unless it has entered them already: those it leaves out with a
+// message (a comma in the name, a path too long) are left out here too.
+void SubdirectoriesAhead(const std::string& fileName, const PathName& directory,
+                         const WalkOrder& order, std::vector<platform::DirEntry>& entries,
+                         std::size_t from, std::vector<ProbeRequest>& children) {
+    for (std::size_t index = from; index < entries.size(); ++index) {
+        platform::DirEntry& entry = entries[index];
         if (!entry.isDirectory || entry.name.find(',') != std::string::npos) continue;
         const PathName subdirectory(directory, entry.name);
         const PathName file(subdirectory, fileName);
@@ -83,7 +82,7 @@ void SubdirectoriesAhead(const std::string& fileName, const ProbeRequest& parent
         if (!entry.id.valid) continue;
         children.push_back(ProbeRequest{subdirectory.Text().GetCharString(),
                                         file.Text().GetCharString(), entry.id,
-                                        ChildOrder(parent.order, index)});
+                                        ChildOrder(order, index)});
     }
 }
 
@@ -113,7 +112,9 @@ struct DriverSearchTool::TreeWalk {
               },
               [this](const ProbeRequest& parent, DirectoryProbe& probe,
                      std::vector<ProbeRequest>& children) {
-                  SubdirectoriesAhead(this->name, parent, probe, children);
+                  if (probe.outcome != DirectoryProbe::Listed) return;
+                  SubdirectoriesAhead(this->name, PathName(parent.directory.c_str()),
+                                      parent.order, probe.entries, 0, children);
               },
               EngineOptions(), &visited) {}
 
@@ -126,10 +127,32 @@ struct DriverSearchTool::TreeWalk {
     std::vector<std::string_view> hits;  // paths found, as kept with their values
     int depth = 0;
     bool startUnreadable = false;  // the directory the walk started in could not be listed
+    // The listings the walk is in the middle of, from the start directory down,
+    // each with the next entry it will look at.
+    struct Listing {
+        const PathName* directory;
+        std::vector<platform::DirEntry>* entries;
+        const WalkOrder* order;
+        std::size_t next;
+    };
+    std::vector<Listing> listings;
+    bool readingAhead = false;
     ProbeEngine engine;  // last: stopped before the rest goes
 
     // False for a directory entered before; an unknown identity is always new.
     bool Enter(const platform::FileId& id) { return !id.valid || visited.Insert(id); }
+
+    // Once workers run, what the walk still has to enter of the listings it is in.
+    void ReadAheadOnceWorkersRun() {
+        if (readingAhead || engine.Workers() == 0) return;
+        readingAhead = true;
+        std::vector<ProbeRequest> ahead;
+        for (Listing& listing : listings) {
+            SubdirectoriesAhead(name, *listing.directory, *listing.order, *listing.entries,
+                                listing.next, ahead);
+        }
+        engine.Queue(ahead);
+    }
 };
 
 void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& fileName,
@@ -172,6 +195,7 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
     }
     walk.engine.Take(directory.Text().GetCharString(), candidate.Text().GetCharString(), id,
                      order, walk.probe);
+    walk.ReadAheadOnceWorkersRun();
     if (walk.probe.outcome == DirectoryProbe::Found) {
         Record(candidate, walk);
         return;
@@ -194,7 +218,9 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
         return;
     }
 
-    const std::vector<platform::DirEntry> entries = std::move(walk.probe.entries);
+    std::vector<platform::DirEntry> entries = std::move(walk.probe.entries);
+    const std::size_t listing = walk.listings.size();
+    walk.listings.push_back(TreeWalk::Listing{&directory, &entries, &order, 0});
     for (std::size_t index = 0; index < entries.size(); ++index) {
         const platform::DirEntry& entry = entries[index];
         if (!entry.isDirectory) continue;
@@ -208,10 +234,12 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
             entry.id.valid ? entry.id : platform::GetFileId(subdirectory.Text().GetCharString());
         if (!walk.Enter(subdirectoryId)) continue;
         WalkOrder childOrder = ChildOrder(order, index);
+        walk.listings[listing].next = index + 1;
         ++walk.depth;
         WalkDirectory(subdirectory, subdirectoryId, childOrder, walk);
         --walk.depth;
     }
+    walk.listings.pop_back();
 }
 
 void DriverSearchTool::PrintListItems(const CString& list) const {

@@ -169,6 +169,16 @@ void ProbeEngine::ProbeHere(const char* directory, const char* file, const platf
     WakeWorkers(queued);
 }
 
+void ProbeEngine::Queue(std::vector<ProbeRequest>& requests) {
+    if (workers_.empty() || requests.empty()) return;
+    std::size_t queued;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queued = QueueChildren(requests);
+    }
+    WakeWorkers(queued);
+}
+
 std::size_t ProbeEngine::QueueChildren(std::vector<ProbeRequest>& children) {
     std::size_t queued = 0;
     for (ProbeRequest& child : children) {

@@ -122,6 +122,9 @@ public:
     void Take(const char* directory, const char* file, const platform::FileId& id,
               const WalkOrder& order, DirectoryProbe& out);
 
+    // Requests the walk will make later, to be read ahead while workers run.
+    void Queue(std::vector<ProbeRequest>& requests);
+
     unsigned Workers() const { return static_cast<unsigned>(workers_.size()); }
 
 private:

@@ -172,21 +172,36 @@ def unprivileged_user():
 IN_FLIGHT = "HALVARD_IN_FLIGHT"
 
 
-def environment(in_flight=None):
+def environment(in_flight=None, more=None):
     """This process's environment, with the requests in flight set (None: as it is here,
-    "": unset, the adaptive start)."""
+    "": unset, the adaptive start) and more variables."""
     env = dict(os.environ)
     if in_flight is not None:
         env.pop(IN_FLIGHT, None)
         if in_flight:
             env[IN_FLIGHT] = in_flight
+    env.update(more or {})
     return env
 
 
-def run_program(command, cwd, timeout=120, preexec_fn=None, in_flight=None):
+def latency_shim(directory):
+    """bench/latency_shim.c built into directory, or None where it cannot be used: it delays
+    opens, listings and stats, so that the walk finds them slow (LD_PRELOAD; a dynamically
+    linked program without sanitizers only)."""
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench",
+                          "latency_shim.c")
+    if is_static() or is_sanitized() or not shutil.which("cc") or not os.path.exists(source):
+        return None
+    shim = os.path.join(directory, "latency_shim.so")
+    built = subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", shim, source, "-ldl",
+                            "-lpthread"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return shim if built.returncode == 0 else None
+
+
+def run_program(command, cwd, timeout=120, preexec_fn=None, in_flight=None, more_env=None):
     proc = subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, timeout=timeout, preexec_fn=preexec_fn,
-                          env=environment(in_flight))
+                          env=environment(in_flight, more_env))
     return Result(proc.returncode, proc.stdout.decode("utf-8", "surrogateescape"),
                   proc.stderr.decode("utf-8", "replace"))
 
@@ -467,21 +482,23 @@ class Unreadable(HostileTestCase):
                 if not os.path.islink(path):
                     os.chmod(path, 0o755)
 
-    def run_as_user(self, args, cwd=None, in_flight=None):
+    def run_as_user(self, args, cwd=None, in_flight=None, more_env=None):
         def drop():
             if os.geteuid() == 0:
                 os.setgroups([])
                 os.setgid(self.gid)
                 os.setuid(self.uid)
         return run_program([self.exe] + args, cwd or self.tmp, preexec_fn=drop,
-                           in_flight=in_flight)
+                           in_flight=in_flight, more_env=more_env)
 
     def test_same_results_whatever_the_requests_in_flight(self):
         """One repository with everything the walk decides on (wide and deep directories,
         loops and links that reach one directory many times, unreadable directories and
         descriptors, a comma, descriptors in other case, a set below a set), searched alone
-        and with 2, 8 and 64 requests in flight, and with the adaptive start: standard
-        output, the batch file and the exit code are the same bytes every time."""
+        and with 2, 8 and 64 requests in flight, and with the adaptive start (where the
+        program can be run with bench/latency_shim.c, also with every round trip made slow,
+        so that the workers start in the middle of the walk): standard output, the batch
+        file and the exit code are the same bytes every time."""
         sets = []
         for family in range(3):
             for group in range(12):
@@ -510,10 +527,17 @@ class Unreadable(HostileTestCase):
         os.chmod(self.u("out"), 0o777)  # for the user's batch files
         outcomes = {}
         batch = self.u("out", "s.bat")
-        for in_flight in ("1", "2", "8", "64", ""):
-            result = self.run_as_user([repo, "/M:60", "/B:" + batch], in_flight=in_flight)
+        modes = [(n, None) for n in ("1", "2", "8", "64", "")]
+        shim = latency_shim(self.u("bin"))
+        if shim:
+            modes.append(("", {"LD_PRELOAD": shim, "HALVARD_LATENCY_US": "300",
+                               "HALVARD_LATENCY_PREFIX": self.u("repo")}))
+        for in_flight, more_env in modes:
+            result = self.run_as_user([repo, "/M:60", "/B:" + batch], in_flight=in_flight,
+                                      more_env=more_env)
             with open(batch, "rb") as f:
-                outcomes[in_flight] = (result.rc, result.out, result.err, f.read())
+                outcomes[in_flight or ("slow" if more_env else "")] = (
+                    result.rc, result.out, result.err, f.read())
             os.remove(batch)
         for in_flight, outcome in outcomes.items():
             self.assertEqual(outcome, outcomes["1"], "in flight: %r" % in_flight)

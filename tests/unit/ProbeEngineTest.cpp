@@ -1,5 +1,6 @@
 // ProbeEngine with a made-up tree and a fake probe: the walk takes the same
-// results in the same order whatever the requests in flight and the delays;
+// results in the same order whatever the requests in flight and the delays,
+// also when the workers start in the middle of the walk;
 // each directory is probed once; a request no worker started is made by the
 // caller; results held stay bounded; failures reach the caller; the engine
 // stops with work queued; the adaptive start counts slow probes in a row.
@@ -100,21 +101,59 @@ struct ProbeLog {
 };
 
 // The walk as the tool makes it: results taken in walk order, each directory
-// entered once; returns what it met, in order.
-void Walk(ProbeEngine& engine, std::size_t node, const std::string& path, const WalkOrder& order,
-          std::set<std::size_t>& entered, std::vector<std::string>& met) {
-    DirectoryProbe probe;
-    engine.Take(path.c_str(), "", IdOf(node), order, probe);
-    met.push_back(path + (probe.outcome == DirectoryProbe::Found ? " " + probe.contents : "") +
-                  (probe.complete ? "" : " error " + std::to_string(probe.error)));
-    if (probe.outcome != DirectoryProbe::Listed) return;
-    const std::vector<platform::DirEntry> entries = std::move(probe.entries);
-    for (std::size_t index = 0; index < entries.size(); ++index) {
-        const platform::DirEntry& entry = entries[index];
-        if (!entry.isDirectory || !entered.insert(entry.id.inode).second) continue;
-        Walk(engine, entry.id.inode, path + "/" + entry.name, ChildOrder(order, index), entered,
-             met);
+// entered once, and once workers run, the rest of the listings it is in handed
+// to them; records what it met, in order.
+struct TestWalk {
+    explicit TestWalk(ProbeEngine& e) : engine(e) {}
+
+    void Enter(std::size_t node, const std::string& path, const WalkOrder& order) {
+        DirectoryProbe probe;
+        engine.Take(path.c_str(), "", IdOf(node), order, probe);
+        if (!readingAhead && engine.Workers() > 0) {
+            readingAhead = true;
+            std::vector<ProbeRequest> ahead;
+            for (const Listing& listing : listings) {
+                for (std::size_t index = listing.next; index < listing.entries->size(); ++index) {
+                    const platform::DirEntry& entry = (*listing.entries)[index];
+                    if (!entry.isDirectory) continue;
+                    ahead.push_back({listing.path + "/" + entry.name, "", entry.id,
+                                     ChildOrder(listing.order, index)});
+                }
+            }
+            engine.Queue(ahead);
+        }
+        met.push_back(path + (probe.outcome == DirectoryProbe::Found ? " " + probe.contents : "") +
+                      (probe.complete ? "" : " error " + std::to_string(probe.error)));
+        if (probe.outcome != DirectoryProbe::Listed) return;
+        const std::vector<platform::DirEntry> entries = std::move(probe.entries);
+        const std::size_t mine = listings.size();
+        listings.push_back({path, &entries, order, 0});
+        for (std::size_t index = 0; index < entries.size(); ++index) {
+            const platform::DirEntry& entry = entries[index];
+            if (!entry.isDirectory || !entered.insert(entry.id.inode).second) continue;
+            listings[mine].next = index + 1;
+            Enter(entry.id.inode, path + "/" + entry.name, ChildOrder(order, index));
+        }
+        listings.pop_back();
     }
+
+    struct Listing {
+        std::string path;
+        const std::vector<platform::DirEntry>* entries;
+        WalkOrder order;
+        std::size_t next;
+    };
+    ProbeEngine& engine;
+    std::set<std::size_t> entered{0};
+    std::vector<std::string> met;
+    std::vector<Listing> listings;
+    bool readingAhead = false;
+};
+
+// A clock that only the fake probes move.
+std::atomic<long long> fakeNanoseconds{0};
+ProbeEngine::Clock::time_point FakeNow() {
+    return ProbeEngine::Clock::time_point(std::chrono::nanoseconds(fakeNanoseconds.load()));
 }
 
 ProbeEngine::Options Forced(unsigned inFlight) {
@@ -158,39 +197,45 @@ TEST(ProbeEngineTest, SameWalkWhateverTheRequestsInFlightAndDelays) {
                 tree.Probe(id.inode, out);
             },
             ListedSubdirectories, Forced(1));
-        std::set<std::size_t> entered{0};
-        Walk(engine, 0, "r", WalkOrder(), entered, expected);
+        TestWalk walk(engine);
+        walk.Enter(0, "r", WalkOrder());
+        expected = walk.met;
         EXPECT_EQ(engine.Workers(), 0u);
         EXPECT_EQ(log.byWorkers, 0);
     }
     ASSERT_GT(expected.size(), 200u);
 
+    // inFlight 0: the adaptive start, on a clock by which the probes of nodes from
+    // 100 on are slow: the workers start in the middle of the walk.
     struct Case {
         unsigned inFlight;
         std::size_t maxHeld;
     };
-    for (Case c : {Case{2, 1024}, Case{8, 1024}, Case{32, 1024}, Case{8, 3}, Case{64, 1}}) {
+    for (Case c : {Case{2, 1024}, Case{8, 1024}, Case{32, 1024}, Case{8, 3}, Case{64, 1},
+                   Case{0, 1024}}) {
         SCOPED_TRACE("in flight " + std::to_string(c.inFlight) + ", held " +
                      std::to_string(c.maxHeld));
         ProbeLog log(tree.nodes.size());
         ProbeEngine::Options options = Forced(c.inFlight);
         options.maxHeld = c.maxHeld;
+        options.adaptiveInFlight = 8;
+        options.now = &FakeNow;
         ProbeEngine engine(
             [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
                 log.Note(id.inode);
+                fakeNanoseconds += id.inode >= 100 ? 1000000 : 1000;
                 std::minstd_rand delay(static_cast<unsigned>(id.inode * 31 + c.inFlight));
                 std::this_thread::sleep_for(std::chrono::microseconds(delay() % 300));
                 tree.Probe(id.inode, out);
             },
             ListedSubdirectories, options);
-        EXPECT_EQ(engine.Workers(), c.inFlight);
-        std::set<std::size_t> entered{0};
-        std::vector<std::string> met;
-        Walk(engine, 0, "r", WalkOrder(), entered, met);
-        EXPECT_EQ(met, expected);
+        TestWalk walk(engine);
+        walk.Enter(0, "r", WalkOrder());
+        EXPECT_EQ(engine.Workers(), c.inFlight ? c.inFlight : 8);
+        EXPECT_EQ(walk.met, expected);
         EXPECT_GT(log.byWorkers, 0);
         for (std::size_t node = 0; node < tree.nodes.size(); ++node) {
-            EXPECT_EQ(log.counts[node], entered.count(node) ? 1 : 0) << "node " << node;
+            EXPECT_EQ(log.counts[node], walk.entered.count(node) ? 1 : 0) << "node " << node;
         }
     }
 }
@@ -336,12 +381,6 @@ TEST(ProbeEngineTest, StopsWithWorkQueuedAndRunning) {
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
 }
 
-// A clock that only the fake probes move.
-std::atomic<long long> fakeNanoseconds{0};
-ProbeEngine::Clock::time_point FakeNow() {
-    return ProbeEngine::Clock::time_point(std::chrono::nanoseconds(fakeNanoseconds.load()));
-}
-
 TEST(ProbeEngineTest, AdaptiveStartAfterSlowProbesInARow) {
     // A chain of directories; the pattern says which probes take long (1 ms,
     // against a bound of 150 us) as the caller makes them.
@@ -378,11 +417,10 @@ TEST(ProbeEngineTest, AdaptiveStartAfterSlowProbesInARow) {
                 tree.Probe(id.inode, out);
             },
             ListedSubdirectories, options);
-        std::set<std::size_t> entered{0};
-        std::vector<std::string> met;
-        Walk(engine, 0, "r", WalkOrder(), entered, met);
+        TestWalk walk(engine);
+        walk.Enter(0, "r", WalkOrder());
         EXPECT_EQ(engine.Workers(), c.workers);
-        EXPECT_EQ(met.size(), length);
+        EXPECT_EQ(walk.met.size(), length);
         for (std::size_t node = 0; node < length; ++node) EXPECT_EQ(log.counts[node], 1);
     }
 }
