@@ -95,8 +95,8 @@ private:
     bool FindFileInTree(const PathName& directory, const CString& fileName, CString& list,
                         bool keepContents);
     // order: the directory's place in the walk (see ProbeEngine.h).
-    void WalkDirectory(const PathName& directory, const platform::FileId& id, std::string& order,
-                       TreeWalk& walk);
+    void WalkDirectory(const PathName& directory, const platform::FileId& id,
+                       const std::string& order, TreeWalk& walk);
     void Record(const PathName& path, TreeWalk& walk);
     // Keeps the values a descriptor gives; returns the path as kept with them.
     std::string_view RememberDriverSet(std::string_view path, const std::string& contents);

@@ -25,10 +25,6 @@ const char* const kDescriptorName = "DrvSet.ini";
 
 const CString kListDelimiter = ",";
 
-}  // namespace
-
-namespace {
-
 // The name of the environment variable that sets the requests in flight.
 const char* const kInFlightVariable = "HALVARD_IN_FLIGHT";
 
@@ -165,8 +161,7 @@ bool DriverSearchTool::FindFileInTree(const PathName& directory, const CString& 
     TreeWalk walk(fileName, list, keepContents);
     platform::FileId id = platform::GetFileId(directory.Text().GetCharString());
     walk.Enter(id);
-    WalkOrder order;
-    WalkDirectory(directory, id, order, walk);
+    WalkDirectory(directory, id, WalkOrder(), walk);
     if (!keepContents) return !walk.startUnreadable;
     // The list grows once, to its final length.
     std::size_t length = list.GetLength();
@@ -186,7 +181,7 @@ void DriverSearchTool::Record(const PathName& path, TreeWalk& walk) {
 }
 
 void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::FileId& id,
-                                     WalkOrder& order, TreeWalk& walk) {
+                                     const WalkOrder& order, TreeWalk& walk) {
     const PathName candidate(directory, walk.fileName.View());
     if (!platform::FullPathFits(candidate.Text().GetCharString())) {
         // Its absolute path would be cut: nothing in it can be reported or written.
@@ -233,10 +228,9 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
         platform::FileId subdirectoryId =
             entry.id.valid ? entry.id : platform::GetFileId(subdirectory.Text().GetCharString());
         if (!walk.Enter(subdirectoryId)) continue;
-        WalkOrder childOrder = ChildOrder(order, index);
         walk.listings[listing].next = index + 1;
         ++walk.depth;
-        WalkDirectory(subdirectory, subdirectoryId, childOrder, walk);
+        WalkDirectory(subdirectory, subdirectoryId, ChildOrder(order, index), walk);
         --walk.depth;
     }
     walk.listings.pop_back();

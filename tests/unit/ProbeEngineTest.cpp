@@ -156,6 +156,14 @@ ProbeEngine::Clock::time_point FakeNow() {
     return ProbeEngine::Clock::time_point(std::chrono::nanoseconds(fakeNanoseconds.load()));
 }
 
+// Lets the workers run for a while, or until done() holds; by the clock alone,
+// as sleeping is not equally precise on every build.
+template <typename Done>
+void RunFor(std::chrono::milliseconds time, Done done) {
+    const auto end = std::chrono::steady_clock::now() + time;
+    while (!done() && std::chrono::steady_clock::now() < end) std::this_thread::yield();
+}
+
 ProbeEngine::Options Forced(unsigned inFlight) {
     ProbeEngine::Options options;
     options.inFlight = inFlight;
@@ -300,7 +308,8 @@ TEST(ProbeEngineTest, ResultsHeldStayWithinTheBound) {
         ListedSubdirectories, options);
     DirectoryProbe probe;
     engine.Take("r", "", IdOf(0), WalkOrder(), probe);
-    std::this_thread::sleep_for(50ms);
+    RunFor(2s, [&] { return started >= 3; });
+    RunFor(50ms, [] { return false; });
     EXPECT_EQ(started, 3);  // the workers wait for room
     for (std::size_t index = 0; index < probe.entries.size(); ++index) {
         const platform::DirEntry& entry = probe.entries[index];
@@ -324,7 +333,9 @@ TEST(ProbeEngineTest, ResultsHeldStayWithinTheBound) {
         },
         ListedSubdirectories, options);
     bytes.Take("r", "", IdOf(0), WalkOrder(), probe);
-    std::this_thread::sleep_for(50ms);
+    RunFor(2s, [&] { return started >= 1; });
+    RunFor(50ms, [] { return false; });
+    EXPECT_GE(started, 1);
     EXPECT_LE(started, 4);
 }
 
@@ -368,14 +379,14 @@ TEST(ProbeEngineTest, StopsWithWorkQueuedAndRunning) {
             [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
                 if (id.inode != 0) {
                     ++started;
-                    std::this_thread::sleep_for(2ms);
+                    RunFor(2ms, [] { return false; });
                 }
                 tree.Probe(id.inode, out);
             },
             ListedSubdirectories, Forced(4));
         DirectoryProbe probe;
         engine.Take("r", "", IdOf(0), WalkOrder(), probe);
-        std::this_thread::sleep_for(10ms);
+        RunFor(10ms, [&] { return false; });
     }
     EXPECT_LT(started, 200);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
