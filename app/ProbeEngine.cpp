@@ -1,24 +1,7 @@
 #include "ProbeEngine.h"
 
-#include <atomic>
-#include <new>
 #include <system_error>
 #include <utility>
-
-namespace {
-
-// While workers run, a failed allocation may happen in several threads at once.
-// The handler the program installed (a report that ends the process) is then
-// called by one thread at a time, so that the report is made once.
-std::atomic<std::new_handler> installedHandler{nullptr};
-std::mutex* handlerLock = nullptr;  // never destroyed: threads may wait on it at exit
-
-void OneHandlerAtATime() {
-    std::lock_guard<std::mutex> lock(*handlerLock);
-    installedHandler.load()();
-}
-
-}  // namespace
 
 std::size_t DirectoryProbe::Bytes() const {
     std::size_t bytes = sizeof(DirectoryProbe) + name.size() + contents.size();
@@ -70,17 +53,9 @@ ProbeEngine::~ProbeEngine() {
     }
     workReady_.notify_all();
     for (std::thread& worker : workers_) worker.join();
-    if (wrappedHandler_) std::set_new_handler(installedHandler.load());
 }
 
 void ProbeEngine::StartWorkers(unsigned count) {
-    std::new_handler handler = std::get_new_handler();
-    if (handler != nullptr && handler != &OneHandlerAtATime) {
-        if (handlerLock == nullptr) handlerLock = new std::mutex;
-        installedHandler = handler;
-        std::set_new_handler(&OneHandlerAtATime);
-        wrappedHandler_ = true;
-    }
     workers_.reserve(count);
     for (unsigned i = 0; i < count; ++i) {
         try {

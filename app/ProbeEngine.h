@@ -28,8 +28,8 @@
 //   (none: the walk goes on alone). An exception thrown by a probe made in a
 //   worker is thrown again from the Take that asks for that result.
 // - A failed allocation ends the run as anywhere else in the program, through
-//   its new-handler (the memory report, exit status 1). While workers run, that
-//   handler is called by one thread at a time, so the report is made once.
+//   its new-handler (the memory report, exit status 1), which reports once
+//   however many threads fail together.
 #pragma once
 
 #include <chrono>
@@ -171,5 +171,4 @@ private:
     std::size_t heldBytes_ = 0;  // bytes of the done ones
     bool stopping_ = false;
     std::vector<std::thread> workers_;
-    bool wrappedHandler_ = false;  // the program's new-handler, called one thread at a time
 };

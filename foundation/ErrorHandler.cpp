@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <mutex>
 #include <new>
 
 namespace {
@@ -121,10 +122,16 @@ void WriteConsoleLine(std::string_view first, std::string_view second) {
     if (line != small) delete[] line;
 }
 
+// Threads that run out of memory together make one report: the first reports
+// and ends the process at once, without running exit handlers under the feet of
+// the others, which wait for that end.
 void ReportAllocationFailure() {
-    ErrorHandler().Report(ErrorHandler::ReportAndExit, ErrorHandler::MemoryAllocationError,
+    static std::mutex reporting;
+    reporting.lock();  // never unlocked: the process ends here
+    ErrorHandler().Report(ErrorHandler::ReportAndReturn, ErrorHandler::MemoryAllocationError,
                           "CString::CreateCharString");
-    std::exit(1);  // not reached: the report ends the process
+    std::fflush(stdout);
+    std::_Exit(1);
 }
 
 void InstallAllocationFailureHandler() { std::set_new_handler(ReportAllocationFailure); }
