@@ -92,9 +92,9 @@ int DriverSearchTool::WriteBatchFile(const CString& list, const CString* windows
     const CString shown = batchPath.IsEmpty() ? typed : batchPath.GetPath();
 
     std::vector<BatchVariable> variables = {{"QL_NOS_Type", osFamily.GetCharString()},
-                                       {"QL_NOS_Arch_Type", osArchType.GetCharString()},
-                                       {"QL_NOS_Arch", osArch.GetCharString()},
-                                       {"QL_NOS_DDL_Type", osVersionName.GetCharString()}};
+                                            {"QL_NOS_Arch_Type", osArchType.GetCharString()},
+                                            {"QL_NOS_Arch", osArch.GetCharString()},
+                                            {"QL_NOS_DDL_Type", osVersionName.GetCharString()}};
     const std::vector<std::string_view> sets = list.GetItemViews(",");
     variables.reserve(variables.size() + sets.size() + 2);
     variables.push_back({std::string(kDdlPath) + "_#", std::to_string(sets.size())});

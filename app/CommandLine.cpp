@@ -55,9 +55,12 @@ const char* const kUsageLines[] = {
 };
 
 const char* const kReturnCodeTexts[] = {
-    " = Success:One or more driver library found", " = Success:Zero driver library found",
-    " = Error:Command line syntax error",          " = Error:Writing output batch file",
-    " = Error:Driver Path not found",              " = Error:NOS not found in path /WP:",
+    " = Success:One or more driver library found",
+    " = Success:Zero driver library found",
+    " = Error:Command line syntax error",
+    " = Error:Writing output batch file",
+    " = Error:Driver Path not found",
+    " = Error:NOS not found in path /WP:",
     " = Error:General application error",
 };
 
@@ -179,8 +182,8 @@ void DriverSearchTool::PrintSyntaxError(int errorCode, const CString& optionName
         if (count <= 1) {
             PrintLine(quoted + "' parameter requires the '" + others + "' parameter.");
         } else {
-            PrintLine(quoted + "' parameter requires at least one of the following\nparameters:  " +
-                      others);
+            PrintLine(quoted +
+                      "' parameter requires at least one of the following\nparameters:  " + others);
         }
         break;
     }

@@ -109,8 +109,8 @@ struct DriverSearchTool::TreeWalk {
               [this](const ProbeRequest& parent, DirectoryProbe& probe,
                      std::vector<ProbeRequest>& children) {
                   if (probe.outcome != DirectoryProbe::Listed) return;
-                  SubdirectoriesAhead(this->name, PathName(parent.directory.c_str()),
-                                      parent.order, probe.entries, 0, children);
+                  SubdirectoriesAhead(this->name, PathName(parent.directory.c_str()), parent.order,
+                                      probe.entries, 0, children);
               },
               EngineOptions(), &visited) {}
 
@@ -119,7 +119,7 @@ struct DriverSearchTool::TreeWalk {
     const bool keepContents;
     const std::string name;  // fileName, for the workers
     DirectorySet visited;
-    DirectoryProbe probe;  // the probe taken last; its buffers serve them all
+    DirectoryProbe probe;                // the probe taken last; its buffers serve them all
     std::vector<std::string_view> hits;  // paths found, as kept with their values
     int depth = 0;
     bool startUnreadable = false;  // the directory the walk started in could not be listed
@@ -188,8 +188,8 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
         PrintLine("Skipping directory whose path is too long:" + directory.GetPath());
         return;
     }
-    walk.engine.Take(directory.Text().GetCharString(), candidate.Text().GetCharString(), id,
-                     order, walk.probe);
+    walk.engine.Take(directory.Text().GetCharString(), candidate.Text().GetCharString(), id, order,
+                     walk.probe);
     walk.ReadAheadOnceWorkersRun();
     if (walk.probe.outcome == DirectoryProbe::Found) {
         Record(candidate, walk);
@@ -240,8 +240,7 @@ void DriverSearchTool::PrintListItems(const CString& list) const {
     for (std::string_view item : list.GetItemViews(kListDelimiter)) PrintLine("\t", item);
 }
 
-int DriverSearchTool::FindAllDriverSets(const PathName& root, CString& list,
-                                        bool& driverPathRead) {
+int DriverSearchTool::FindAllDriverSets(const PathName& root, CString& list, bool& driverPathRead) {
     PrintLine("Searching for all Driver Sets...");
     driverPathRead = FindFileInTree(root, kDescriptorName, list, true);
     list.SortItems(",");
@@ -295,7 +294,7 @@ int DriverSearchTool::FilterByMachineType(const CString& machineType, const CStr
 // Keeps what a descriptor's bytes, as stored, give for the keys of its section
 // "Main".
 std::string_view DriverSearchTool::RememberDriverSet(std::string_view path,
-                                                    const std::string& contents) {
+                                                     const std::string& contents) {
     static const CString kSection = "Main";
     static const CString kKeys[DriverSetInfo::FieldCount] = {
         "Windows Version", "Supported Systems", "Kastrel Version", "Quillon Version",

@@ -23,7 +23,6 @@ const char* const kCreationDateLabel = "Creation Date            = ";
 const char* const kCreationTimeLabel = "Creation Time            = ";
 const char* const kBuildIdLabel = "BuildID                  = ";
 
-
 // Index of the largest value in a range of positions, the earliest position
 // among equal values: what a scan with "strictly greater replaces" finds.
 class LatestTree {

@@ -92,14 +92,14 @@ public:
     using Clock = std::chrono::steady_clock;
 
     struct Options {
-        unsigned inFlight = 0;          // 0: start alone, adaptively; 1: alone; n: n workers
-        unsigned adaptiveInFlight = 32; // workers started when probes are found slow
+        unsigned inFlight = 0;           // 0: start alone, adaptively; 1: alone; n: n workers
+        unsigned adaptiveInFlight = 32;  // workers started when probes are found slow
         // A probe on a warm local disk takes 5 to 25 us, now and then a few hundred
         // when the thread is preempted, never several in a row; one on a share at
         // least one round trip (0.2 ms and more).
         std::chrono::nanoseconds slowProbe = std::chrono::microseconds(150);
-        unsigned slowRun = 8;           // slow probes in a row that start the workers
-        std::size_t maxHeld = 1024;     // results made and not yet taken
+        unsigned slowRun = 8;        // slow probes in a row that start the workers
+        std::size_t maxHeld = 1024;  // results made and not yet taken
         std::size_t maxHeldBytes = std::size_t(16) << 20;
         Clock::time_point (*now)() = &Clock::now;
     };
@@ -162,11 +162,11 @@ private:
     unsigned slowInARow_ = 0;
 
     std::mutex mutex_;
-    std::condition_variable workReady_;   // workers: a request queued, room freed, stop
-    std::condition_variable resultReady_; // the caller: a result made
+    std::condition_variable workReady_;    // workers: a request queued, room freed, stop
+    std::condition_variable resultReady_;  // the caller: a result made
     std::unordered_map<Key, Slot, KeyHash> slots_;
     std::map<WalkOrder, Slot*> queue_;
-    DirectorySet seen_;  // every identity ever queued or probed
+    DirectorySet seen_;          // every identity ever queued or probed
     std::size_t held_ = 0;       // slots running or done
     std::size_t heldBytes_ = 0;  // bytes of the done ones
     bool stopping_ = false;

@@ -36,7 +36,9 @@ int DriverSearchTool::GetWindowsVersionIndex(std::string_view name) const {
     return WindowsVersionNumber(name);
 }
 
-CString DriverSearchTool::GetWindowsVersionName(int number) { return WindowsVersionRow(number).name; }
+CString DriverSearchTool::GetWindowsVersionName(int number) {
+    return WindowsVersionRow(number).name;
+}
 
 void DriverSearchTool::SetWindowsVersion(int number) {
     const WindowsVersion& row = WindowsVersionRow(number);

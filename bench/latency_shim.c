@@ -26,17 +26,17 @@
 #include <time.h>
 
 static long delay_us;
-static const char *prefix;
+static const char* prefix;
 static size_t prefix_length;
 
 __attribute__((constructor)) static void configure(void) {
-    const char *text = getenv("HALVARD_LATENCY_US");
+    const char* text = getenv("HALVARD_LATENCY_US");
     delay_us = text ? atol(text) : 0;
     prefix = getenv("HALVARD_LATENCY_PREFIX");
     prefix_length = prefix ? strlen(prefix) : 0;
 }
 
-static int far_away(const char *path) {
+static int far_away(const char* path) {
     if (delay_us <= 0 || path == NULL) return 0;
     return prefix == NULL || strncmp(path, prefix, prefix_length) == 0;
 }
@@ -44,26 +44,25 @@ static int far_away(const char *path) {
 static void round_trip(void) {
     int saved = errno;
     struct timespec left = {delay_us / 1000000, (delay_us % 1000000) * 1000};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {}
     errno = saved;
 }
 
-static void wait_if_far(const char *path) {
+static void wait_if_far(const char* path) {
     if (far_away(path)) round_trip();
 }
 
-#define REAL(name) \
-    static __typeof__(name) *real; \
-    if (!real) real = (__typeof__(name) *)dlsym(RTLD_NEXT, #name)
+#define REAL(name)                 \
+    static __typeof__(name)* real; \
+    if (!real) real = (__typeof__(name)*)dlsym(RTLD_NEXT, #name)
 
 /* --- directory listings: the open, then the first read ----------------------- */
 
 enum { kStreams = 1024 };
-static DIR *unread[kStreams]; /* opened far away, not read yet */
+static DIR* unread[kStreams]; /* opened far away, not read yet */
 static pthread_mutex_t unread_lock = PTHREAD_MUTEX_INITIALIZER;
 
-static void remember(DIR *stream) {
+static void remember(DIR* stream) {
     pthread_mutex_lock(&unread_lock);
     for (int i = 0; i < kStreams; ++i) {
         if (unread[i] == NULL) {
@@ -74,7 +73,7 @@ static void remember(DIR *stream) {
     pthread_mutex_unlock(&unread_lock);
 }
 
-static int forget(DIR *stream) {
+static int forget(DIR* stream) {
     int found = 0;
     pthread_mutex_lock(&unread_lock);
     for (int i = 0; i < kStreams; ++i) {
@@ -88,27 +87,27 @@ static int forget(DIR *stream) {
     return found;
 }
 
-DIR *opendir(const char *path) {
+DIR* opendir(const char* path) {
     REAL(opendir);
     wait_if_far(path);
-    DIR *stream = real(path);
+    DIR* stream = real(path);
     if (stream != NULL && far_away(path)) remember(stream);
     return stream;
 }
 
-struct dirent *readdir(DIR *stream) {
+struct dirent* readdir(DIR* stream) {
     REAL(readdir);
     if (delay_us > 0 && forget(stream)) round_trip();
     return real(stream);
 }
 
-struct dirent64 *readdir64(DIR *stream) {
+struct dirent64* readdir64(DIR* stream) {
     REAL(readdir64);
     if (delay_us > 0 && forget(stream)) round_trip();
     return real(stream);
 }
 
-int closedir(DIR *stream) {
+int closedir(DIR* stream) {
     REAL(closedir);
     if (delay_us > 0) forget(stream);
     return real(stream);
@@ -117,44 +116,43 @@ int closedir(DIR *stream) {
 /* --- opens ---------------------------------------------------------------------- */
 
 static mode_t mode_of(int flags, va_list arguments) {
-    return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE
-               ? (mode_t)va_arg(arguments, int)
-               : 0;
+    return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? (mode_t)va_arg(arguments, int)
+                                                                 : 0;
 }
 
-#define OPEN(name)                                   \
-    int name(const char *path, int flags, ...) {     \
-        REAL(name);                                  \
-        va_list arguments;                           \
-        va_start(arguments, flags);                  \
-        mode_t mode = mode_of(flags, arguments);     \
-        va_end(arguments);                           \
-        wait_if_far(path);                           \
-        return real(path, flags, mode);              \
+#define OPEN(name)                               \
+    int name(const char* path, int flags, ...) { \
+        REAL(name);                              \
+        va_list arguments;                       \
+        va_start(arguments, flags);              \
+        mode_t mode = mode_of(flags, arguments); \
+        va_end(arguments);                       \
+        wait_if_far(path);                       \
+        return real(path, flags, mode);          \
     }
 OPEN(open)
 OPEN(open64)
 
-#define OPENAT(name)                                          \
-    int name(int directory, const char *path, int flags, ...) { \
-        REAL(name);                                           \
-        va_list arguments;                                    \
-        va_start(arguments, flags);                           \
-        mode_t mode = mode_of(flags, arguments);              \
-        va_end(arguments);                                    \
-        wait_if_far(path);                                    \
-        return real(directory, path, flags, mode);            \
+#define OPENAT(name)                                            \
+    int name(int directory, const char* path, int flags, ...) { \
+        REAL(name);                                             \
+        va_list arguments;                                      \
+        va_start(arguments, flags);                             \
+        mode_t mode = mode_of(flags, arguments);                \
+        va_end(arguments);                                      \
+        wait_if_far(path);                                      \
+        return real(directory, path, flags, mode);              \
     }
 OPENAT(openat)
 OPENAT(openat64)
 
-int __open_2(const char *path, int flags) {
+int __open_2(const char* path, int flags) {
     REAL(__open_2);
     wait_if_far(path);
     return real(path, flags);
 }
 
-int __open64_2(const char *path, int flags) {
+int __open64_2(const char* path, int flags) {
     REAL(__open64_2);
     wait_if_far(path);
     return real(path, flags);
@@ -162,33 +160,33 @@ int __open64_2(const char *path, int flags) {
 
 /* --- stat by path ------------------------------------------------------------- */
 
-#define STAT(name, type)                                   \
-    int name(const char *path, type *info) {               \
-        REAL(name);                                        \
-        wait_if_far(path);                                 \
-        return real(path, info);                           \
+#define STAT(name, type)                     \
+    int name(const char* path, type* info) { \
+        REAL(name);                          \
+        wait_if_far(path);                   \
+        return real(path, info);             \
     }
 STAT(stat, struct stat)
 STAT(stat64, struct stat64)
 STAT(lstat, struct stat)
 STAT(lstat64, struct stat64)
 
-#define STATAT(name, type)                                                 \
-    int name(int directory, const char *path, type *info, int flags) {     \
-        REAL(name);                                                        \
-        wait_if_far(path);                                                 \
-        return real(directory, path, info, flags);                         \
+#define STATAT(name, type)                                             \
+    int name(int directory, const char* path, type* info, int flags) { \
+        REAL(name);                                                    \
+        wait_if_far(path);                                             \
+        return real(directory, path, info, flags);                     \
     }
 STATAT(fstatat, struct stat)
 STATAT(fstatat64, struct stat64)
 
-int statx(int directory, const char *path, int flags, unsigned mask, struct statx *info) {
+int statx(int directory, const char* path, int flags, unsigned mask, struct statx* info) {
     REAL(statx);
     wait_if_far(path);
     return real(directory, path, flags, mask, info);
 }
 
-int access(const char *path, int mode) {
+int access(const char* path, int mode) {
     REAL(access);
     wait_if_far(path);
     return real(path, mode);

@@ -29,16 +29,16 @@
 
 namespace {
 
-const char* const kCatalogue[] = {"Win2000Server",    "Win2003Server", "Win2000Pro",
-                                  "WinXP",            "Win2003Serverx64", "Win2008Server",
-                                  "Win2008Serverx64", "WinPE21x86",    "WinPE21x64"};
+const char* const kCatalogue[] = {
+    "Win2000Server", "Win2003Server",    "Win2000Pro", "WinXP",     "Win2003Serverx64",
+    "Win2008Server", "Win2008Serverx64", "WinPE21x86", "WinPE21x64"};
 
 struct Search {
     std::string version;      // target catalogue name
     std::string machineType;  // empty: no machine-type filter
     long sets = 0;
     long matches = 0;
-    std::string buffer;       // reused for every descriptor
+    std::string buffer;  // reused for every descriptor
 };
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -74,10 +74,10 @@ void ParseMain(std::string_view text, std::string_view& version, std::string_vie
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             size_t close = line.find(']');
-            inMain = EqualsNoCase(Trim(line.substr(1, close == std::string_view::npos
-                                                             ? std::string_view::npos
-                                                             : close - 1)),
-                                  "Main");
+            inMain = EqualsNoCase(
+                Trim(line.substr(
+                    1, close == std::string_view::npos ? std::string_view::npos : close - 1)),
+                "Main");
             continue;
         }
         if (!inMain) continue;

@@ -16,8 +16,8 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <ostream>
 #include <new>
+#include <ostream>
 #include <utility>
 
 namespace {
@@ -358,8 +358,8 @@ void CString::Assign(const char* text, unsigned length) {
         capacity_ = 0;
         return;
     }
-    const bool reuse = text_ != sharedEmptyText && length <= capacity_ &&
-                       capacity_ - length <= length + 64;
+    const bool reuse =
+        text_ != sharedEmptyText && length <= capacity_ && capacity_ - length <= length + 64;
     if (reuse) {
         std::memmove(text_, text, length);
     } else {

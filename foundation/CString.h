@@ -39,24 +39,24 @@ public:
     char operator[](unsigned index) const { return GetAt(index); }
     const char* GetCharString() const { return text_; }
     std::string_view View() const;  // the text as it stands, without a copy
-    int32_t ToInt() const;   // atoi semantics, 32-bit on every platform; 0 while locked
-    int32_t ToLong() const;  // atol semantics, 32-bit on every platform; 0 while locked
+    int32_t ToInt() const;          // atoi semantics, 32-bit on every platform; 0 while locked
+    int32_t ToLong() const;         // atol semantics, 32-bit on every platform; 0 while locked
     static int32_t ToInt(std::string_view text);  // atoi semantics within the text
 
     bool operator==(const CString& other) const;
     bool operator!=(const CString& other) const { return !(*this == other); }
-    bool operator==(const char* text) const;  // absent text: false
-    bool operator!=(const char* text) const;  // absent text: true
-    int Compare(const CString& other) const;      // -1, 0, +1; unsigned bytes
+    bool operator==(const char* text) const;        // absent text: false
+    bool operator!=(const char* text) const;        // absent text: true
+    int Compare(const CString& other) const;        // -1, 0, +1; unsigned bytes
     int CompareNoCase(const CString& other) const;  // <0, 0, >0; ASCII case folded
     bool Equals(const CString& other) const { return Compare(other) == 0; }
     bool EqualsNoCase(const CString& other) const { return CompareNoCase(other) == 0; }
     static bool EqualsNoCase(std::string_view a, std::string_view b);  // ASCII case folded
-    bool StartsWith(const CString& prefix) const;  // empty prefix: false
-    bool EndsWith(const CString& suffix) const;    // empty suffix: false
+    bool StartsWith(const CString& prefix) const;                      // empty prefix: false
+    bool EndsWith(const CString& suffix) const;                        // empty suffix: false
 
-    int Find(const CString& sub) const;                  // -1 when not found or either empty
-    int FindNth(const CString& sub, unsigned n) const;   // n-th overlapping match; n == 0: last
+    int Find(const CString& sub) const;                 // -1 when not found or either empty
+    int FindNth(const CString& sub, unsigned n) const;  // n-th overlapping match; n == 0: last
     int ReverseFind(const CString& sub) const { return FindNth(sub, 0); }
     bool Contains(const CString& sub) const { return Find(sub) != -1; }
 

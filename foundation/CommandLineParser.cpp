@@ -17,33 +17,22 @@ namespace {
 const int kNoMatch = -1;
 const int kUnknownKind = -2;
 
-bool IsKnownKind(int kind)
-{
-    return kind >= Switch && kind <= PathValue;
-}
+bool IsKnownKind(int kind) { return kind >= Switch && kind <= PathValue; }
 
-bool IsValueKind(int kind)
-{
-    return kind >= NumberValue && kind <= PathValue;
-}
+bool IsValueKind(int kind) { return kind >= NumberValue && kind <= PathValue; }
 
 // Upper-cases the ASCII letters, as toupper does in the default locale.
-CString FoldCase(const CString& text)
-{
+CString FoldCase(const CString& text) {
     CString folded = text;
     folded.MakeUpper();
     return folded;
 }
 
-bool EndsWithBlank(const CString& text)
-{
+bool EndsWithBlank(const CString& text) {
     return !text.IsEmpty() && text[text.GetLength() - 1] == ' ';
 }
 
-const char* ArgumentAt(const char* const* argv, int i)
-{
-    return argv[i] != nullptr ? argv[i] : "";
-}
+const char* ArgumentAt(const char* const* argv, int i) { return argv[i] != nullptr ? argv[i] : ""; }
 
 // Whether the argument begins the option: equal to its name for a switch, starting
 // with it for a value kind. Both are upper-cased unless the match is case-sensitive,
@@ -51,8 +40,7 @@ const char* ArgumentAt(const char* const* argv, int i)
 // matches "/F" (value in the next argument) as well as "/F value". The name as it
 // was compared is handed back.
 bool BeginsOption(const CommandLineOption& option, const CString& argument, bool caseSensitive,
-                  CString& comparedName)
-{
+                  CString& comparedName) {
     comparedName = caseSensitive ? option.name : FoldCase(option.name);
     CString text = caseSensitive ? argument : FoldCase(argument);
     if (EndsWithBlank(comparedName)) {
@@ -65,14 +53,12 @@ bool BeginsOption(const CommandLineOption& option, const CString& argument, bool
 }
 
 // The name a relation list uses for an option: its display name when it has one.
-bool IsListedAs(const CommandLineOption& option, const CString& item)
-{
+bool IsListedAs(const CommandLineOption& option, const CString& item) {
     return option.displayName.IsEmpty() ? option.name == item : option.displayName == item;
 }
 
 // Cuts a "~n" suffix off a relation item and returns n (1 without a suffix).
-int CutOccurrenceSuffix(CString& item)
-{
+int CutOccurrenceSuffix(CString& item) {
     const int tilde = item.ReverseFind("~");
     if (tilde == -1) {
         return 1;
@@ -82,21 +68,20 @@ int CutOccurrenceSuffix(CString& item)
     return occurrence;
 }
 
-const CString& ErrorLabel(const CommandLineOption& option)
-{
+const CString& ErrorLabel(const CommandLineOption& option) {
     return option.displayName.IsEmpty() ? option.name : option.displayName;
 }
 
 }  // namespace
 
 CommandLineParser::CommandLineParser()
-    : first_(nullptr), caseSensitive_(false), hasError_(false), errorCode_(NoSyntaxError),
-      delimiter_(",")
-{
-}
+    : first_(nullptr),
+      caseSensitive_(false),
+      hasError_(false),
+      errorCode_(NoSyntaxError),
+      delimiter_(",") {}
 
-CommandLineParser::~CommandLineParser()
-{
+CommandLineParser::~CommandLineParser() {
     CommandLineOption* option = first_;
     while (option != nullptr) {
         CommandLineOption* next = option->next;
@@ -106,21 +91,18 @@ CommandLineParser::~CommandLineParser()
 }
 
 bool CommandLineParser::AddParameter(const CString& name, const CString& displayName, int kind,
-                                     bool required, bool emptyAllowed)
-{
+                                     bool required, bool emptyAllowed) {
     return Append(name, displayName, kind, kEmptyList, kEmptyList, required, emptyAllowed);
 }
 
 bool CommandLineParser::AddOption(const CString& name, int kind, const CString& requires,
-                                  const CString& excludes, bool required, bool emptyAllowed)
-{
+                                  const CString& excludes, bool required, bool emptyAllowed) {
     return Append(name, CString(), kind, requires, excludes, required, emptyAllowed);
 }
 
 bool CommandLineParser::Append(const CString& name, const CString& displayName, int kind,
                                const CString& requires, const CString& excludes, bool required,
-                               bool emptyAllowed)
-{
+                               bool emptyAllowed) {
     CommandLineOption* option = new (std::nothrow) CommandLineOption();
     if (option == nullptr) {
         return false;
@@ -151,9 +133,7 @@ bool CommandLineParser::Append(const CString& name, const CString& displayName, 
     return true;
 }
 
-int CommandLineParser::Parse(int argc, const char* const* argv, bool caseSensitive,
-                             bool validate)
-{
+int CommandLineParser::Parse(int argc, const char* const* argv, bool caseSensitive, bool validate) {
     caseSensitive_ = caseSensitive;
     if (argv == nullptr) {
         argc = 0;
@@ -179,8 +159,7 @@ int CommandLineParser::Parse(int argc, const char* const* argv, bool caseSensiti
 // Gives argument i to the first free record that matches it. Returns the index of
 // the next argument not consumed, kNoMatch, or kUnknownKind when a record of a kind
 // the parser does not know is reached first.
-int CommandLineParser::MatchArgument(int argc, const char* const* argv, int i)
-{
+int CommandLineParser::MatchArgument(int argc, const char* const* argv, int i) {
     const CString argument(ArgumentAt(argv, i));
     for (CommandLineOption* option = first_; option != nullptr; option = option->next) {
         if (option->present) {
@@ -208,8 +187,7 @@ int CommandLineParser::MatchArgument(int argc, const char* const* argv, int i)
     return kNoMatch;
 }
 
-bool CommandLineParser::IsOptionToken(const CString& argument, bool caseSensitive) const
-{
+bool CommandLineParser::IsOptionToken(const CString& argument, bool caseSensitive) const {
     for (const CommandLineOption* option = first_; option != nullptr; option = option->next) {
         CString comparedName;
         if (!option->present && !option->name.IsEmpty() &&
@@ -221,8 +199,7 @@ bool CommandLineParser::IsOptionToken(const CString& argument, bool caseSensitiv
 }
 
 int CommandLineParser::TakeValue(CommandLineOption* option, const CString& matchedName, int argc,
-                                 const char* const* argv, int i) const
-{
+                                 const char* const* argv, int i) const {
     // Values come from the argument as typed, so they keep their case.
     const CString argument(ArgumentAt(argv, i));
     option->value = argument.Mid(static_cast<int>(matchedName.GetLength()), 0);
@@ -242,8 +219,7 @@ int CommandLineParser::TakeValue(CommandLineOption* option, const CString& match
     return i;
 }
 
-bool CommandLineParser::Validate()
-{
+bool CommandLineParser::Validate() {
     for (CommandLineOption* option = first_; option != nullptr; option = option->next) {
         const int code = CheckOption(option);
         if (code == NoSyntaxError) {
@@ -257,8 +233,7 @@ bool CommandLineParser::Validate()
 }
 
 // The first check that fails for one record, or NoSyntaxError.
-int CommandLineParser::CheckOption(CommandLineOption* option)
-{
+int CommandLineParser::CheckOption(CommandLineOption* option) {
     if (!option->present) {
         return option->required ? RequiredParameter : NoSyntaxError;
     }
@@ -281,8 +256,7 @@ int CommandLineParser::CheckOption(CommandLineOption* option)
 // Excludes mode: true when an option of the excludes list is present (OTHERS names
 // it). Requires mode: true when the requires list has items and none of them is
 // present (OTHERS is the whole list).
-bool CommandLineParser::CheckRelations(CommandLineOption* option, bool excludesMode)
-{
+bool CommandLineParser::CheckRelations(CommandLineOption* option, bool excludesMode) {
     const CString& list = excludesMode ? option->excludes : option->requires;
     const std::vector<CString> items = list.GetItems(delimiter_);
     for (const CString& entry : items) {
@@ -308,8 +282,7 @@ bool CommandLineParser::CheckRelations(CommandLineOption* option, bool excludesM
 // occurrence n above 1 first passes over n - 1 present records, whatever their
 // names (the given record included); n of 0 or below never finds one.
 bool CommandLineParser::IsRelatedPresent(const CommandLineOption* self, const CString& item,
-                                         int occurrence) const
-{
+                                         int occurrence) const {
     if (occurrence < 1) {
         return false;
     }
@@ -328,16 +301,14 @@ bool CommandLineParser::IsRelatedPresent(const CommandLineOption* self, const CS
     return false;
 }
 
-void CommandLineParser::SetErrorOthers(const CString& others)
-{
+void CommandLineParser::SetErrorOthers(const CString& others) {
     // The first recorded error keeps its related names.
     if (!hasError_) {
         errorOthers_ = others;
     }
 }
 
-void CommandLineParser::RecordError(int code, const CString& name, const CString& others)
-{
+void CommandLineParser::RecordError(int code, const CString& name, const CString& others) {
     if (hasError_) {
         return;
     }
@@ -347,8 +318,7 @@ void CommandLineParser::RecordError(int code, const CString& name, const CString
     errorOthers_ = others;
 }
 
-bool CommandLineParser::GetError(int& code, CString& name, CString& others) const
-{
+bool CommandLineParser::GetError(int& code, CString& name, CString& others) const {
     if (!hasError_) {
         code = NoSyntaxError;
         name.Empty();
@@ -363,8 +333,7 @@ bool CommandLineParser::GetError(int& code, CString& name, CString& others) cons
 
 // The n-th record (n of 0 or 1: the first) whose name, or non-empty display name,
 // equals the given name exactly.
-const CommandLineOption* CommandLineParser::Lookup(const CString& name, int occurrence) const
-{
+const CommandLineOption* CommandLineParser::Lookup(const CString& name, int occurrence) const {
     int remaining = occurrence > 1 ? occurrence : 1;
     for (const CommandLineOption* option = first_; option != nullptr; option = option->next) {
         const bool found =
@@ -376,8 +345,7 @@ const CommandLineOption* CommandLineParser::Lookup(const CString& name, int occu
     return nullptr;
 }
 
-bool CommandLineParser::GetOptionValue(const CString& name, CString& value, int occurrence) const
-{
+bool CommandLineParser::GetOptionValue(const CString& name, CString& value, int occurrence) const {
     value.Empty();
     const CommandLineOption* option = Lookup(name, occurrence);
     if (option == nullptr) {
@@ -387,8 +355,7 @@ bool CommandLineParser::GetOptionValue(const CString& name, CString& value, int 
     return option->present;
 }
 
-bool CommandLineParser::GetOptionPath(const CString& name, PathName& path, int occurrence) const
-{
+bool CommandLineParser::GetOptionPath(const CString& name, PathName& path, int occurrence) const {
     path.Clear();
     const CommandLineOption* option = Lookup(name, occurrence);
     if (option == nullptr) {
@@ -398,8 +365,7 @@ bool CommandLineParser::GetOptionPath(const CString& name, PathName& path, int o
     return option->present;
 }
 
-bool CommandLineParser::IsOptionPresent(const CString& name, int occurrence) const
-{
+bool CommandLineParser::IsOptionPresent(const CString& name, int occurrence) const {
     const CommandLineOption* option = Lookup(name, occurrence);
     return option != nullptr && option->present;
 }

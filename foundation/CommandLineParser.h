@@ -63,8 +63,7 @@ private:
     bool CheckRelations(CommandLineOption* option, bool excludesMode);
     int MatchArgument(int argc, const char* const* argv, int i);
     int CheckOption(CommandLineOption* option);
-    bool IsRelatedPresent(const CommandLineOption* self, const CString& item,
-                          int occurrence) const;
+    bool IsRelatedPresent(const CommandLineOption* self, const CString& item, int occurrence) const;
     void SetErrorOthers(const CString& others);
     const CommandLineOption* Lookup(const CString& name, int occurrence) const;
     void RecordError(int code, const CString& name, const CString& others);

@@ -126,8 +126,7 @@ bool IniFile::LoadText(const char* text, unsigned long length) {
     bool result = false;
     while (position < length) {
         const char* start = text + position;
-        const char* newline =
-            static_cast<const char*>(std::memchr(start, '\n', length - position));
+        const char* newline = static_cast<const char*>(std::memchr(start, '\n', length - position));
         unsigned long lineLength =
             newline ? static_cast<unsigned long>(newline - start + 1) : length - position;
         position += lineLength;
@@ -178,27 +177,25 @@ bool IniFile::FindLine(const CString& section, const CString& key, CString& line
         node = node->next;
         return true;
     };
-    bool found = ScanSection(nextLine, section, [&](Span name, Span) {
-        return EqualsNoCase(name, key);
-    });
+    bool found =
+        ScanSection(nextLine, section, [&](Span name, Span) { return EqualsNoCase(name, key); });
     if (current != nullptr) {
         line = current->text;
     }
     return found;
 }
 
-void IniFile::GetValues(const char* text, unsigned long length, bool decode,
-                        const CString& section, const CString* keys, std::string* values,
-                        int count) {
+void IniFile::GetValues(const char* text, unsigned long length, bool decode, const CString& section,
+                        const CString* keys, std::string* values, int count) {
     std::vector<std::string_view> views(static_cast<size_t>(count));
     std::string scratch;
     GetValues(text, length, decode, section, keys, views.data(), count, scratch);
     for (int i = 0; i < count; ++i) values[i].assign(views[static_cast<size_t>(i)]);
 }
 
-void IniFile::GetValues(const char* text, unsigned long length, bool decode,
-                        const CString& section, const CString* keys, std::string_view* values,
-                        int count, std::string& kept) {
+void IniFile::GetValues(const char* text, unsigned long length, bool decode, const CString& section,
+                        const CString* keys, std::string_view* values, int count,
+                        std::string& kept) {
     for (int i = 0; i < count; ++i) values[i] = std::string_view();
     const char* position = text;
     const char* end = text + length;
@@ -247,16 +244,15 @@ void IniFile::GetValues(const char* text, unsigned long length, bool decode,
             if (keys[i].GetLength() == length && !found[i] && EqualsNoCase(name, keys[i])) {
                 found[i] = true;
                 --remaining;
-                values[i] = std::string_view(value.begin,
-                                             static_cast<size_t>(value.end - value.begin));
+                values[i] =
+                    std::string_view(value.begin, static_cast<size_t>(value.end - value.begin));
             }
         }
         return remaining == 0;
     });
 }
 
-CString IniFile::GetValue(const CString& section, const CString& key,
-                          const CString& defaultValue) {
+CString IniFile::GetValue(const CString& section, const CString& key, const CString& defaultValue) {
     valueBuffer_.Empty();
     if (FindLine(section, key, valueBuffer_)) {
         const char* text = valueBuffer_.GetCharString();

@@ -164,8 +164,8 @@ const CString& PathName::AppendComponent(std::string_view component) {
     if (!textEnds && !componentStarts) {
         // Join with the separator the text already uses.
         int last = LastSeparator(text_);
-        char separator = last >= 0 ? text_[static_cast<unsigned>(last)]
-                                   : platform::PreferredSeparator();
+        char separator =
+            last >= 0 ? text_[static_cast<unsigned>(last)] : platform::PreferredSeparator();
         text_.Reserve(length + 1 + componentLength);
         text_ += separator;
     } else if (textEnds && componentStarts) {

@@ -36,7 +36,7 @@ public:
     CString GetFullPath() const;  // empty on failure
     // GetFullPath of a path text, into a caller's buffer: empty when there is none.
     static void FullPathOf(std::string_view path, std::string& full);
-    const CString& MakeFullPath();  // the new text
+    const CString& MakeFullPath();                    // the new text
     const CString& Append(const CString& component);  // the new text
     bool Exists() const;
     bool IsDirectory() const;  // an existing directory, or a link to one

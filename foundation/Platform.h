@@ -102,10 +102,10 @@ void DecodeTextMode(std::string& bytes);
 class TextStream {
 public:
     virtual ~TextStream() = default;
-    virtual int ReadChar() = 0;                  // EOF at end or on error
-    virtual bool AtEnd() const = 0;              // end-of-file indicator
+    virtual int ReadChar() = 0;                    // EOF at end or on error
+    virtual bool AtEnd() const = 0;                // end-of-file indicator
     virtual bool WriteText(const char* text) = 0;  // "\n" written as CR LF
-    virtual bool Close() = 0;                    // true when the close succeeded
+    virtual bool Close() = 0;                      // true when the close succeeded
 };
 // Opens a file with a runtime-library mode ("r", "w+", ...); null on failure,
 // with *error (where given) set to the error number of the open (ENOENT for an

@@ -255,8 +255,8 @@ bool IsDirectory(const char* path) {
            S_ISDIR(info.st_mode);
 }
 
-bool ListDirectory(const char* directory, std::vector<DirEntry>& entries,
-                   const FileId& directoryId, int* error) {
+bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const FileId& directoryId,
+                   int* error) {
     entries.clear();
     std::string path = SystemPath(directory).c_str();
     if (path.empty()) {
@@ -392,17 +392,10 @@ bool ParseMode(const char* mode, OpenMode& parsed) {
     bool plus = std::strchr(mode, '+') != nullptr;
     int access = plus ? O_RDWR : O_WRONLY;
     switch (mode[0]) {
-    case 'r':
-        parsed.flags = plus ? O_RDWR : O_RDONLY;
-        break;
-    case 'w':
-        parsed.flags = access | O_CREAT | O_TRUNC;
-        break;
-    case 'a':
-        parsed.flags = access | O_CREAT | O_APPEND;
-        break;
-    default:
-        return false;
+    case 'r': parsed.flags = plus ? O_RDWR : O_RDONLY; break;
+    case 'w': parsed.flags = access | O_CREAT | O_TRUNC; break;
+    case 'a': parsed.flags = access | O_CREAT | O_APPEND; break;
+    default: return false;
     }
     parsed.writes = plus || mode[0] != 'r';
     parsed.binary = std::string(1, mode[0]) + (plus ? "+" : "");

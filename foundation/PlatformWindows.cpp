@@ -47,8 +47,8 @@ bool IsDiskFile(int fd) {
 void ReadAll(int fd, std::string& content) {
     LARGE_INTEGER size;
     size_t expectedSize = 0;
-    if (GetFileSizeEx(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &size) &&
-        size.QuadPart > 0 && static_cast<unsigned long long>(size.QuadPart) < SIZE_MAX / 2) {
+    if (GetFileSizeEx(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &size) && size.QuadPart > 0 &&
+        static_cast<unsigned long long>(size.QuadPart) < SIZE_MAX / 2) {
         expectedSize = static_cast<size_t>(size.QuadPart);
     }
     content.resize(expectedSize > 0 ? expectedSize : 65536);
@@ -163,8 +163,8 @@ int ListingError(const char* directory, int searchError) {
 
 // The listing through the runtime's directory search on the pattern
 // directory\*. It gives no identities.
-bool ListBySearch(const char* directory, const std::string& prefix,
-                  std::vector<DirEntry>& entries, int* error) {
+bool ListBySearch(const char* directory, const std::string& prefix, std::vector<DirEntry>& entries,
+                  int* error) {
     const std::string pattern = prefix + '*';
     struct _finddata_t data;
     intptr_t handle = _findfirst(pattern.c_str(), &data);
@@ -199,13 +199,10 @@ int ErrorNumber(DWORD failure) {
     switch (failure) {
     case ERROR_ACCESS_DENIED:
     case ERROR_NETWORK_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-        return EACCES;
+    case ERROR_SHARING_VIOLATION: return EACCES;
     case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return ENOMEM;
-    default:
-        return EIO;
+    case ERROR_OUTOFMEMORY: return ENOMEM;
+    default: return EIO;
     }
 }
 
@@ -214,8 +211,8 @@ int ErrorNumber(DWORD failure) {
 DirEntry ToEntry(const FILE_ID_BOTH_DIR_INFO& info, UINT codePage) {
     DirEntry entry;
     const int length = static_cast<int>(info.FileNameLength / sizeof(WCHAR));
-    int size = WideCharToMultiByte(codePage, 0, info.FileName, length, nullptr, 0, nullptr,
-                                   nullptr);
+    int size =
+        WideCharToMultiByte(codePage, 0, info.FileName, length, nullptr, 0, nullptr, nullptr);
     entry.name.resize(size > 0 ? size : 0);
     if (size > 0) {
         WideCharToMultiByte(codePage, 0, info.FileName, length, &entry.name[0], size, nullptr,
@@ -294,8 +291,8 @@ Listing ListByHandle(const std::string& prefix, const FileId& directoryId,
 
 }  // namespace
 
-bool ListDirectory(const char* directory, std::vector<DirEntry>& entries,
-                   const FileId& directoryId, int* error) {
+bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const FileId& directoryId,
+                   int* error) {
     entries.clear();
     if (directory == nullptr) directory = "";
     // What stands before the names of the entries: the directory and one
@@ -308,10 +305,8 @@ bool ListDirectory(const char* directory, std::vector<DirEntry>& entries,
     case Listing::Complete:
         if (error != nullptr) *error = 0;
         return true;
-    case Listing::Failed:
-        return false;
-    case Listing::Unavailable:
-        break;
+    case Listing::Failed: return false;
+    case Listing::Unavailable: break;
     }
     entries.clear();
     return ListBySearch(directory, prefix, entries, error);

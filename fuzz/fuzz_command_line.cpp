@@ -45,7 +45,8 @@ std::string Argument(FuzzedDataProvider& data) {
     if (data.ConsumeBool()) {
         text = data.PickValueInArray(kNames);
         if (ref::EndsWithBlank(text) && data.ConsumeBool()) text.pop_back();
-        if (data.ConsumeBool()) text = ref::Upper(text);
+        if (data.ConsumeBool())
+            text = ref::Upper(text);
         else if (data.ConsumeBool()) {
             for (char& c : text) {
                 if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
@@ -85,8 +86,8 @@ void RunTool(const std::vector<std::string>& args) {
     DriverSearchTool tool;
     int code = 0;
     CString name, others;
-    const int result = tool.ParseCommandLine(static_cast<int>(argv.size()), argv.data(), code,
-                                             name, others);
+    const int result =
+        tool.ParseCommandLine(static_cast<int>(argv.size()), argv.data(), code, name, others);
     Compare(result == 0 || result == 2 || result == 4 || result == 5, "tool result");
     Compare(code >= 0 && code <= 6 && (code == 0 || result == 2), "tool error code");
 }
@@ -102,11 +103,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     auto declare = [&](const std::string& name, const std::string& display, int kind,
                        const std::string& requires, const std::string& excludes, bool required,
                        bool emptyAllowed, bool parameter) {
-        const bool added =
-            parameter ? parser.AddParameter(name.c_str(), display.c_str(), kind, required,
-                                            emptyAllowed)
-                      : parser.AddOption(name.c_str(), kind, requires.c_str(), excludes.c_str(),
-                                         required, emptyAllowed);
+        const bool added = parameter ? parser.AddParameter(name.c_str(), display.c_str(), kind,
+                                                           required, emptyAllowed)
+                                     : parser.AddOption(name.c_str(), kind, requires.c_str(),
+                                                        excludes.c_str(), required, emptyAllowed);
         Compare(added, "declare");
         model.Declare(name, parameter ? display : "", kind, parameter ? kEmptyList : requires,
                       parameter ? kEmptyList : excludes, required, emptyAllowed);

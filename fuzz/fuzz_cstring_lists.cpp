@@ -18,8 +18,8 @@ namespace {
 // removes), the empty delimiter, and ones that overlap themselves.
 const char* const kDelimiters[] = {",", ";", ":", " ", "\t", "", "aa", ",,", "a,a", "\n"};
 // Texts that make items, blanks and delimiters collide.
-const char* const kWords[] = {"",  "a",  "b",   "B",  ",",    " ",   "\t", "\n", "\r",
-                              "aa", "a,", ",a", " a", "a ",   "\xE9", "Z",  ",,", "%EmptyList%"};
+const char* const kWords[] = {"",   "a",  "b",  "B",  ",",  " ",    "\t", "\n", "\r",
+                              "aa", "a,", ",a", " a", "a ", "\xE9", "Z",  ",,", "%EmptyList%"};
 
 // Longest text kept between operations: appends and replacements can double it.
 const size_t kMaxText = 240;
@@ -136,9 +136,9 @@ private:
         }
         case 9: {
             const std::string text = Word();
-            Expect(p.real.CountOccurrences(text.c_str()) ==
-                       ref::CountOccurrences(p.model.text, text),
-                   "CountOccurrences");
+            Expect(
+                p.real.CountOccurrences(text.c_str()) == ref::CountOccurrences(p.model.text, text),
+                "CountOccurrences");
             break;
         }
         case 10: {

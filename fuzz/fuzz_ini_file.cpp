@@ -45,8 +45,10 @@ void WriteFile(const char* path, const uint8_t* bytes, size_t size) {
 
 std::string FlipCase(std::string text) {
     for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-        else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 32);
+        else if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + 32);
     }
     return text;
 }

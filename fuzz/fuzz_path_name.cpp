@@ -35,8 +35,8 @@ const std::string& CurrentDirectory() {
 
 // Paths with drives, network shares, dots and both separators, so that short
 // inputs reach every branch.
-const char* const kPrefixes[] = {"", "C:", "C:\\", "\\\\srv\\share\\", "//srv/share/", "..\\",
-                                 "./", "/", "\\", "a.b/"};
+const char* const kPrefixes[] = {
+    "", "C:", "C:\\", "\\\\srv\\share\\", "//srv/share/", "..\\", "./", "/", "\\", "a.b/"};
 
 }  // namespace
 
@@ -61,8 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     Expect(S(path.GetBaseName()) == split.name, "GetBaseName", text);
     Expect(S(path.GetExtension()) == split.extension, "GetExtension", text);
 
-    const std::string full =
-        ref::FullPath(text, CurrentDirectory(), platform::MaxPathLength());
+    const std::string full = ref::FullPath(text, CurrentDirectory(), platform::MaxPathLength());
     Expect(S(path.GetFullPath()) == full, "GetFullPath", text);
     PathName made(path);
     Expect(S(made.MakeFullPath()) == full && S(made.GetPath()) == full, "MakeFullPath", text);

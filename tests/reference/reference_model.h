@@ -433,8 +433,7 @@ inline std::string Append(const std::string& text, const std::string& component)
 // directory, "." and ".." folded as text (".." at the root stays at the root),
 // a trailing separator kept; empty when it would not fit in limit bytes with
 // its NUL.
-inline std::string FullPath(const std::string& text, const std::string& current,
-                            size_t limit) {
+inline std::string FullPath(const std::string& text, const std::string& current, size_t limit) {
     if (text.empty()) return std::string();
     std::string path = text;
     std::replace(path.begin(), path.end(), '\\', '/');
@@ -556,8 +555,8 @@ private:
         return false;
     }
 
-    size_t TakeValue(OptionRecord& r, const std::string& compared, const std::vector<std::string>& args,
-                     size_t i) const {
+    size_t TakeValue(OptionRecord& r, const std::string& compared,
+                     const std::vector<std::string>& args, size_t i) const {
         r.value = compared.size() < args[i].size() ? args[i].substr(compared.size()) : "";
         ++i;
         if (i < args.size() && EndsWithBlank(compared) && !IsOptionToken(args[i])) {

@@ -344,8 +344,7 @@ const LockedRead kLockedReads[] = {
     {"Compare 12", [](CString& s) { return Int(s.Compare(CString("12"))); }, "1"},
     {"CString 1234 Compare", [](CString& s) { return Int(CString("1234").Compare(s)); }, "1"},
     {"CompareNoCase 123", [](CString& s) { return Sign(s.CompareNoCase(CString("123"))); }, "0"},
-    {"CompareNoCase 123E", [](CString& s) { return Sign(s.CompareNoCase(CString("123E"))); },
-     "<0"},
+    {"CompareNoCase 123E", [](CString& s) { return Sign(s.CompareNoCase(CString("123E"))); }, "<0"},
     {"CompareNoCase 12", [](CString& s) { return Sign(s.CompareNoCase(CString("12"))); }, ">0"},
     {"CString 123e CompareNoCase",
      [](CString& s) { return Sign(CString("123e").CompareNoCase(s)); }, ">0"},
@@ -355,8 +354,8 @@ const LockedRead kLockedReads[] = {
     {"StartsWith 123e", [](CString& s) { return Bool(s.StartsWith(CString("123e"))); }, "false"},
     {"EndsWith 23", [](CString& s) { return Bool(s.EndsWith(CString("23"))); }, "true"},
     {"EndsWith ef", [](CString& s) { return Bool(s.EndsWith(CString("ef"))); }, "false"},
-    {"as prefix: 1234 StartsWith",
-     [](CString& s) { return Bool(CString("1234").StartsWith(s)); }, "true"},
+    {"as prefix: 1234 StartsWith", [](CString& s) { return Bool(CString("1234").StartsWith(s)); },
+     "true"},
     // Search
     {"Find 3", [](CString& s) { return Int(s.Find(CString("3"))); }, "2"},
     {"Find ef", [](CString& s) { return Int(s.Find(CString("ef"))); }, "-1"},
@@ -566,8 +565,7 @@ TEST(CStringMemory, CharStrings) {
 TEST(CStringAllocationDeathTest, LengthBeyondThirtyTwoBitsIsAllocationFailure) {
     EXPECT_EXIT(CString::CreateCharString(0xFFFFFFFFu), testing::ExitedWithCode(1),
                 "Memory Allocation Error");
-    EXPECT_EXIT(CString('x', 0xFFFFFFFFu), testing::ExitedWithCode(1),
-                "CString::CreateCharString");
+    EXPECT_EXIT(CString('x', 0xFFFFFFFFu), testing::ExitedWithCode(1), "CString::CreateCharString");
 }
 
 TEST(CStringAllocationDeathTest, UnsatisfiableRequestIsAllocationFailure) {

@@ -106,8 +106,10 @@ TEST(DriverSearchTool, ReadsADescriptorTheWalkDidNotMeetOnce) {
          "Creation Date=05 Mar 2009\r\nCreation Time=14:30:05\r\nBuildID=B17\r\n",
          {"win2008server", "6123,7340", "3.2", "", "05 Mar 2009", "14:30:05", "B17"},
          5},
-        {"unknown", "[Main]\nWindows Version=Windows2003\n",
-         {"Windows2003", "", "", "", "", "", ""}, 1},
+        {"unknown",
+         "[Main]\nWindows Version=Windows2003\n",
+         {"Windows2003", "", "", "", "", "", ""},
+         1},
         {"missing", nullptr, Values(DriverSetInfo::FieldCount), 1},
     };
     ScratchDir dir;

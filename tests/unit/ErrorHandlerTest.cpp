@@ -71,13 +71,13 @@ TEST(ErrorHandlerModes, OtherModesReturn) {
 }
 
 TEST(ErrorHandlerModesDeathTest, ReportAndExitEndsWithStatusOne) {
-    EXPECT_EXIT(ErrorHandler().Report(ErrorHandler::ReportAndExit, ErrorHandler::MessageOnly,
-                                      "stopping"),
-                testing::ExitedWithCode(1), "stopping");
-    EXPECT_EXIT(ErrorHandler().Report(ErrorHandler::ReportAndExit,
-                                      ErrorHandler::MemoryAllocationError,
-                                      "CString::CreateCharString"),
-                testing::ExitedWithCode(1), "Memory Allocation Error");
+    EXPECT_EXIT(
+        ErrorHandler().Report(ErrorHandler::ReportAndExit, ErrorHandler::MessageOnly, "stopping"),
+        testing::ExitedWithCode(1), "stopping");
+    EXPECT_EXIT(
+        ErrorHandler().Report(ErrorHandler::ReportAndExit, ErrorHandler::MemoryAllocationError,
+                              "CString::CreateCharString"),
+        testing::ExitedWithCode(1), "Memory Allocation Error");
 }
 
 const char kAnswerFile[] = "halvard_error_handler_answer.txt";

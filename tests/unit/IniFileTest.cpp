@@ -147,8 +147,7 @@ TEST(IniFileTest, LoadAndLoadTextSplitLinesAsReadLineDoes) {
         EXPECT_EQ(reference.result, fromText.LoadText(decoded.data(), decoded.size())) << index;
         for (const char* key : {"Key", "Next", "Lost"}) {
             EXPECT_EQ(Value(reference, "Main", key), Value(loaded, "Main", key)) << index << key;
-            EXPECT_EQ(Value(reference, "Main", key), Value(fromText, "Main", key))
-                << index << key;
+            EXPECT_EQ(Value(reference, "Main", key), Value(fromText, "Main", key)) << index << key;
         }
     }
 }
@@ -165,9 +164,10 @@ TEST(IniFileTest, AddLineKeepsFileOrder) {
 
 // The one-pass lookup of several keys must answer as GetValue on the loaded text.
 TEST(IniFileTest, GetValuesMatchesGetValueOnRandomTexts) {
-    const char* const pieces[] = {"[Main]", "[ main ]", "[MAIN", "[Other]", "[",     "; c=1",
-                                  "Key=1",  " key = 2 ", "KEY=3=4", "Other=x", "#k=5", "=6",
-                                  "",       " \t",      "Key",     "\r",      "\x1A",  "\xEF\xBB\xBF"};
+    const char* const pieces[] = {
+        "[Main]", "[ main ]",  "[MAIN",   "[Other]", "[",    "; c=1",
+        "Key=1",  " key = 2 ", "KEY=3=4", "Other=x", "#k=5", "=6",
+        "",       " \t",       "Key",     "\r",      "\x1A", "\xEF\xBB\xBF"};
     const CString keys[] = {"Key", "Other", "#k", "", "Missing"};
     const CString sections[] = {"Main", "other", ""};
     // A byte-order mark in a file that also holds NUL bytes.

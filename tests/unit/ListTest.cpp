@@ -354,11 +354,11 @@ TEST(ListDifferential, InsertAndAddMatchTheLiteralRules) {
             before = literal::GetItem(model, static_cast<int>(random.Next(count)), delimiter);
         }
         const std::string item = random.Item(false);
-        const std::string context = "[" + model.text + "] insert [" + item + "] before [" +
-                                    before + "] by [" + delimiter + "]";
+        const std::string context = "[" + model.text + "] insert [" + item + "] before [" + before +
+                                    "] by [" + delimiter + "]";
         const int expected = literal::InsertItem(model, item, before, delimiter);
-        EXPECT_EQ(expected, list.InsertItem(CString(item.c_str()), CString(before.c_str()),
-                                            separator))
+        EXPECT_EQ(expected,
+                  list.InsertItem(CString(item.c_str()), CString(before.c_str()), separator))
             << context;
         ExpectSameList(model, list, context);
         const std::string added = random.Item(false);

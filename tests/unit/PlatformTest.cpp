@@ -49,9 +49,9 @@ std::string CurrentDirectory() { return fs::current_path().string(); }
 // where the system lets the tests make one.
 bool MakeDirectoryLink(const std::string& target, const std::string& link) {
 #ifdef _WIN32
-    return CreateSymbolicLinkA(link.c_str(), target.c_str(),
-                               SYMBOLIC_LINK_FLAG_DIRECTORY |
-                                   SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
+    return CreateSymbolicLinkA(
+               link.c_str(), target.c_str(),
+               SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
            GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
 #else
     std::error_code failed;
@@ -292,7 +292,10 @@ TEST(PlatformTest, FileIdTellsDirectoriesApart) {
 }
 
 TEST(PlatformTest, DecodeTextModeDropsCrBeforeLfAndStopsAtCtrlZ) {
-    std::string bytes("a\r\nb\rc\r\r\nd\x1A" "after", 13);
+    std::string bytes(
+        "a\r\nb\rc\r\r\nd\x1A"
+        "after",
+        13);
     platform::DecodeTextMode(bytes);
     EXPECT_EQ("a\nb\rc\r\nd", bytes);
     std::string nul("x\0y\r", 4);
@@ -450,7 +453,9 @@ TEST(PlatformTest, TextStreamWritesCrLfAndReadsItBack) {
     EXPECT_TRUE(out->Close());
     EXPECT_EQ("one\r\ntwo\r\n\r\nend", ReadBytes(file));
 
-    dir.Write("in.txt", "a\r\nb\rc\r\x1A" "d");
+    dir.Write("in.txt",
+              "a\r\nb\rc\r\x1A"
+              "d");
     std::string input = dir.Join("in.txt");
     std::unique_ptr<platform::TextStream> in(platform::OpenTextStream(input.c_str(), "r"));
     ASSERT_TRUE(in);

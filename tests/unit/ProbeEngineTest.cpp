@@ -80,8 +80,8 @@ void ListedSubdirectories(const ProbeRequest& parent, DirectoryProbe& probe,
     for (std::size_t index = 0; index < probe.entries.size(); ++index) {
         const platform::DirEntry& entry = probe.entries[index];
         if (!entry.isDirectory) continue;
-        children.push_back({parent.directory + "/" + entry.name, "", entry.id,
-                            ChildOrder(parent.order, index)});
+        children.push_back(
+            {parent.directory + "/" + entry.name, "", entry.id, ChildOrder(parent.order, index)});
     }
 }
 
@@ -219,8 +219,8 @@ TEST(ProbeEngineTest, SameWalkWhateverTheRequestsInFlightAndDelays) {
         unsigned inFlight;
         std::size_t maxHeld;
     };
-    for (Case c : {Case{2, 1024}, Case{8, 1024}, Case{32, 1024}, Case{8, 3}, Case{64, 1},
-                   Case{0, 1024}}) {
+    for (Case c :
+         {Case{2, 1024}, Case{8, 1024}, Case{32, 1024}, Case{8, 3}, Case{64, 1}, Case{0, 1024}}) {
         SCOPED_TRACE("in flight " + std::to_string(c.inFlight) + ", held " +
                      std::to_string(c.maxHeld));
         ProbeLog log(tree.nodes.size());
@@ -300,8 +300,7 @@ TEST(ProbeEngineTest, ResultsHeldStayWithinTheBound) {
             if (id.inode != 0) {
                 const int ahead = ++started - taken;
                 int most = mostAhead;
-                while (ahead > most && !mostAhead.compare_exchange_weak(most, ahead)) {
-                }
+                while (ahead > most && !mostAhead.compare_exchange_weak(most, ahead)) {}
             }
             tree.Probe(id.inode, out);
         },
@@ -413,7 +412,8 @@ TEST(ProbeEngineTest, AdaptiveStartAfterSlowProbesInARow) {
         const std::size_t length = 40;
         FakeTree tree;
         tree.nodes.resize(length);
-        for (std::size_t node = 0; node + 1 < length; ++node) tree.nodes[node].children = {node + 1};
+        for (std::size_t node = 0; node + 1 < length; ++node)
+            tree.nodes[node].children = {node + 1};
         tree.nodes[length - 1].isSet = true;
         ProbeEngine::Options options;
         options.inFlight = c.inFlight;
@@ -440,9 +440,11 @@ TEST(ProbeEngineTest, InFlightFromTheEnvironmentText) {
     const struct {
         const char* text;
         unsigned inFlight;
-    } cases[] = {{nullptr, 0}, {"", 0},   {"0", 0},    {"1", 1},     {"2", 2},
-                 {"32", 32},   {"256", 256}, {"257", 256}, {"99999999999", 256},
-                 {"-4", 0},    {" 8", 0},  {"8 ", 0},   {"eight", 0}, {"0x10", 0}};
+    } cases[] = {{nullptr, 0}, {"", 0},      {"0", 0},
+                 {"1", 1},     {"2", 2},     {"32", 32},
+                 {"256", 256}, {"257", 256}, {"99999999999", 256},
+                 {"-4", 0},    {" 8", 0},    {"8 ", 0},
+                 {"eight", 0}, {"0x10", 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(ProbeEngine::ParseInFlight(c.text), c.inFlight) << (c.text ? c.text : "null");
     }

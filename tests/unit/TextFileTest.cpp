@@ -72,9 +72,13 @@ TEST(TextFileTest, EmptyFileAndEmptyMode) {
 TEST(TextFileTest, ReadsCrLfNulAndCtrlZAsTextMode) {
     ScratchDir dir;
     EXPECT_EQ("one\n|\n|t\rwo\n|", ReadAll(dir.CWrite("crlf", "one\r\n\r\nt\rwo\r\n")));
-    EXPECT_EQ("a\n|b|", ReadAll(dir.CWrite("ctrlz", "a\r\nb\x1A" "c\r\n")));
+    EXPECT_EQ("a\n|b|", ReadAll(dir.CWrite("ctrlz",
+                                           "a\r\nb\x1A"
+                                           "c\r\n")));
     EXPECT_EQ("ab\n|", ReadAll(dir.CWrite("zero", std::string("a\0b\n\0", 6))));
-    EXPECT_EQ("", ReadAll(dir.CWrite("onlyz", "\x1A" "x\n")));
+    EXPECT_EQ("", ReadAll(dir.CWrite("onlyz",
+                                     "\x1A"
+                                     "x\n")));
 }
 
 TEST(TextFileTest, ReadsVeryLongLinesWhole) {
