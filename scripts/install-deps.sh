@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 
 scripts/apt-install.sh cmake ninja-build g++ python3 libgtest-dev googletest \
     g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 \
-    clang libclang-rt-14-dev valgrind strace man-db
+    clang clang-format libclang-rt-14-dev valgrind strace man-db
 
 dpkg -s wine32:i386 >/dev/null 2>&1 && exit 0
 as_root=()

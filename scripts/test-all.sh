@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds, tests and packages every release build through the
-# workflow presets of CMakePresets.json: native, win64 and win32 (the Windows ones under
-# Wine). Then the sanitizer builds (scripts/test-sanitizers.sh) and the short fuzz run
-# (scripts/fuzz.sh --quick). Every suite runs even when an earlier one failed; the last
-# line counts them all: "test-all: N passed, N failed, N skipped", where a skipped suite
-# is one this machine cannot run (32-bit programs under Wine on a kernel without 32-bit
-# support), said on a line of its own.
+# Installs what is missing, checks that the sources are laid out as .clang-format says,
+# then builds, tests and packages every release build through the workflow presets of
+# CMakePresets.json: native, win64 and win32 (the Windows ones under Wine). Then the
+# sanitizer builds (scripts/test-sanitizers.sh) and the short fuzz run (scripts/fuzz.sh
+# --quick). Every suite runs even when an earlier one failed; the last line counts them
+# all: "test-all: N passed, N failed, N skipped", where a skipped suite is one this machine
+# cannot run (32-bit programs under Wine on a kernel without 32-bit support), said on a
+# line of its own.
 #
 # Which Wine launcher starts programs, and whether 32-bit ones start at all, is found by
 # trying (scripts/wine-launcher.sh), never by what is installed.
@@ -86,6 +87,13 @@ win32_without_wine() {
         HALVARD_SKIP_WINE_RUN=1 ctest --preset win32 -R '^packaging$'
 }
 
+# The C and C++ sources as .clang-format lays them out.
+check_format() {
+    git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run --Werror &&
+        echo "format: 1 passed, 0 failed"
+}
+
+suite format check_format
 suite native cmake --workflow --preset native
 prepare_wine_prefix win64
 suite win64 cmake --workflow --preset win64
