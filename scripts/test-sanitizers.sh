@@ -74,18 +74,23 @@ CStringAllocationDeathTest.ExhaustedHeapEndsWithMemoryReport:\
 CStringAllocationDeathTest.GrowingAppendsEndWithMemoryReport:\
 CStringAllocationDeathTest.StandardLibraryAllocationsEndWithMemoryReport"
 
-status=0
-ctest --test-dir "$build_dir" --output-on-failure || status=$?
-
-reports=$(find "$logs" -type f | wc -l)
-if [ "$reports" -gt 0 ]; then
-    echo "test-sanitizers: $reports sanitizer report(s):"
-    for report in "$logs"/*; do
+# Shows the reports a sanitizer left in a folder; fails when there is any.
+no_reports() {  # folder, sanitizer name
+    local reports report
+    reports=$(find "$1" -type f | wc -l)
+    [ "$reports" -eq 0 ] && return 0
+    echo "test-sanitizers: $reports $2 report(s):"
+    for report in "$1"/*; do
         echo "---- $report"
         head -60 "$report"
     done
-    status=1
-fi
+    return 1
+}
+
+status=0
+ctest --test-dir "$build_dir" --output-on-failure || status=$?
+
+no_reports "$logs" sanitizer || status=1
 passed=0
 failed=0
 if [ "$status" -eq 0 ]; then passed=1; else failed=1; fi
@@ -111,15 +116,7 @@ if [ "$tsan" -eq 1 ]; then
             --platform native || tstatus=$?
         unset TSAN_OPTIONS
     fi
-    reports=$(find "$tsan_logs" -type f | wc -l)
-    if [ "$reports" -gt 0 ]; then
-        echo "test-sanitizers: $reports ThreadSanitizer report(s):"
-        for report in "$tsan_logs"/*; do
-            echo "---- $report"
-            head -60 "$report"
-        done
-        tstatus=1
-    fi
+    no_reports "$tsan_logs" ThreadSanitizer || tstatus=1
     if [ "$tstatus" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 fi
 
