@@ -222,6 +222,14 @@ def main_section(version=None, date=None, build=None, eol=b"\r\n"):
     return eol.join(lines) + eol
 
 
+# What the tool writes on standard error when an allocation fails.
+MEMORY_REPORT = ("\n\nMemory Allocation Error\n\n"
+                 "Not enough memory is available for this application.\n\n"
+                 "Please close some programs to free up memory and try running\n"
+                 "this application again.\n\n"
+                 "CString::CreateCharString\n")
+
+
 class HostileTestCase(ToolTestCase):
 
     def expected_success(self, repo, sets, stamps, batch_name=None, number=1, skipped=()):
@@ -787,11 +795,7 @@ class OutOfMemory(HostileTestCase):
         self.assertEqual(result.rc, 1)
         self.assertEqual(result.out, "".join(line + "\n" for line in START + [
             "Searching for all Driver Sets..."]))
-        self.assertEqual(result.err, "\n\nMemory Allocation Error\n\n"
-                                     "Not enough memory is available for this application.\n\n"
-                                     "Please close some programs to free up memory and try "
-                                     "running\nthis application again.\n\n"
-                                     "CString::CreateCharString\n")
+        self.assertEqual(result.err, MEMORY_REPORT)
         with open(self.u("old.bat"), "rb") as f:
             self.assertEqual(f.read(), b"old\r\n")
 
@@ -818,12 +822,7 @@ class OutOfMemory(HostileTestCase):
                 self.assertEqual(result.rc, 1)
                 self.assertEqual(result.out, "".join(line + "\n" for line in START + [
                     "Searching for all Driver Sets..."]))
-                self.assertEqual(result.err, "\n\nMemory Allocation Error\n\n"
-                                             "Not enough memory is available for this "
-                                             "application.\n\n"
-                                             "Please close some programs to free up memory and "
-                                             "try running\nthis application again.\n\n"
-                                             "CString::CreateCharString\n")
+                self.assertEqual(result.err, MEMORY_REPORT)
 
 
 @native_only("valgrind runs the native build")
