@@ -41,6 +41,10 @@ bool FullPath(const char* path, std::string& out);
 // as FullPath would; cheap for the paths that plainly fit.
 bool FullPathFits(const char* path);
 
+// True for the root of a network share written as users write it:
+// \\server\share, with or without a separator after it (on Windows).
+bool IsShareRoot(const char* path);
+
 // True when a file or directory of that name exists. A trailing separator and a
 // root (C:\, /) name existing directories.
 bool Exists(const char* path);

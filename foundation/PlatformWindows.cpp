@@ -195,7 +195,9 @@ bool Exists(const char* path) {
     if (path == nullptr || *path == '\0') {
         return false;
     }
-    if (EndsWithSeparator(path)) {
+    // The directory search cannot name a share root ("\\Server\Share" is no
+    // valid search), as it cannot name a drive root: their attributes tell.
+    if (EndsWithSeparator(path) || IsShareRoot(path)) {
         return DirectoryExists(path);
     }
     struct _finddata_t data;

@@ -164,6 +164,24 @@ TEST(PlatformTest, ExistsForFilesDirectoriesAndRoots) {
 #endif
 }
 
+TEST(PlatformTest, ShareRootsAreToldFromPathsBelowThem) {
+    const std::string s(1, platform::PreferredSeparator());
+    const struct {
+        std::string path;
+        bool root;
+    } cases[] = {{s + s + "server" + s + "share", true},
+                 {s + s + "server" + s + "share" + s, true},
+                 {s + s + "server" + s + "share" + s + "sub", false},
+                 {s + s + "server" + s + "share" + s + s, false},
+                 {s + s + "server", false},
+                 {s + s + "server" + s, false},
+                 {s + s + s + "share", false},
+                 {s + "server" + s + "share", false},
+                 {"C:" + s, false},
+                 {"", false}};
+    for (const auto& c : cases) EXPECT_EQ(platform::IsShareRoot(c.path.c_str()), c.root) << c.path;
+}
+
 TEST(PlatformTest, ListDirectoryGivesNtfsOrderAndTypes) {
     ScratchDir dir;
     for (const char* name : {"b", "_x", "a1", "Z", "a"}) {
