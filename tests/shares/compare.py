@@ -18,6 +18,7 @@ not be mounted here; each such one has a line "shares: skipped: CLIENT: WHY" bef
 import argparse
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -135,6 +136,8 @@ def main():
         builds.append(Build("windows", args.windows, True))
     cases = [c for c in CASES if not args.pattern or args.pattern in c.name()]
 
+    # A timeout's SIGTERM ends the run through the cleanup below.
+    signal.signal(signal.SIGTERM, lambda number, frame: sys.exit(143))
     work = tempfile.mkdtemp(prefix="halvard-shares-out.")
     passed = failed = 0
     started = time.monotonic()
