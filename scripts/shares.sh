@@ -200,6 +200,7 @@ EOF
     options=ro,IdentityFile=$dir/client_key,StrictHostKeyChecking=no
     options+=,UserKnownHostsFile=/dev/null,BatchMode=yes,ConnectTimeout=10,LogLevel=ERROR
     grep -q no_contain_symlinks <<<"$(sshfs -h 2>&1)" && options+=,no_contain_symlinks
+    [ -n "${HALVARD_SHARE_SSHFS_OPTIONS:-}" ] && options+=,$HALVARD_SHARE_SSHFS_OPTIONS
     sshfs -f -F /dev/null -p "$port" -o "$options" "$user@127.0.0.1:$local_dir" \
         "$work/sshfs" >"$dir/sshfs.out" 2>&1 </dev/null &
     pid=$!
