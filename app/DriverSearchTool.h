@@ -94,9 +94,11 @@ private:
     // Returns false when the directory the walk starts in could not be listed.
     bool FindFileInTree(const PathName& directory, const CString& fileName, CString& list,
                         bool keepContents);
-    // order: the directory's place in the walk (see ProbeEngine.h).
-    void WalkDirectory(const PathName& directory, const platform::FileId& id,
-                       const std::string& order, TreeWalk& walk);
+    bool FitsInWalk(const PathName& directory, const TreeWalk& walk) const;
+    // key: the identity its probe was asked for by (the listing's); id: the one
+    // it was entered under; order: its place in the walk (see ProbeEngine.h).
+    void WalkDirectory(const PathName& directory, const platform::FileId& key,
+                       const platform::FileId& id, const std::string& order, TreeWalk& walk);
     void Record(const PathName& path, TreeWalk& walk);
     // Keeps the values a descriptor gives; returns the path as kept with them.
     std::string_view RememberDriverSet(std::string_view path, const std::string& contents);

@@ -29,48 +29,91 @@ const CString kListDelimiter = ",";
 const char* const kInFlightVariable = "HALVARD_IN_FLIGHT";
 
 // Whether the file is there: read whole when the walk keeps descriptors,
-// otherwise an existence test.
-bool Present(const char* path, bool keepContents, std::string& contents) {
-    if (keepContents) return platform::ReadFileBytes(path, contents) == platform::ReadStatus::Read;
-    return platform::Exists(path);
+// otherwise an existence test. *file receives its identity where the read
+// learns it.
+bool Present(const char* path, bool keepContents, std::string& contents, platform::FileId& file) {
+    file = platform::FileId();
+    if (!keepContents) return platform::Exists(path);
+    return platform::ReadFileBytes(path, contents, nullptr, &file) == platform::ReadStatus::Read;
+}
+
+// Whether a name the listing shows is the file: it is unless it has gone since.
+// One that cannot be opened (a directory that can be listed but not entered)
+// is there all the same, and reads as empty.
+bool StillThere(const char* path, bool keepContents, std::string& contents) {
+    int error = 0;
+    const bool read = platform::ReadFileBytes(path, contents, &error) == platform::ReadStatus::Read;
+    if (!keepContents) contents.clear();
+    return read || (error != ENOENT && error != ENOTDIR);
+}
+
+// The entry of a listing that is the file: the name asked for, else the first
+// under another case (a file system that tells case apart); null for none.
+const platform::DirEntry* FileInListing(const std::vector<platform::DirEntry>& entries,
+                                        const std::string& fileName) {
+    const platform::DirEntry* variant = nullptr;
+    for (const platform::DirEntry& entry : entries) {
+        if (entry.name == fileName) return &entry;
+        if (variant == nullptr && CString::EqualsNoCase(entry.name, fileName)) variant = &entry;
+    }
+    return variant;
+}
+
+// A descriptor on another device than the directory's identity says: the
+// identity was a listing's hint at a mount point, so the directory is asked.
+platform::FileId OwnIdentity(const char* directory, const platform::FileId& id,
+                             const platform::FileId& file) {
+    if (!file.valid || !id.valid || file.device == id.device) return platform::FileId();
+    return platform::GetFileId(directory);
 }
 
 // One look at a directory, made by the walk or ahead of it by a worker: the
-// file at its path in the directory, or else the listing, and the file under
-// another case if the listing shows one (a file system that tells case apart).
+// file at its path in the directory, or else the listing, and the file the
+// listing shows if it shows one under the name asked for or another case.
 void ProbeDirectory(const std::string& fileName, bool keepContents, const char* directory,
                     const char* file, const platform::FileId& id, DirectoryProbe& out) {
     out.entries.clear();
     out.complete = true;
     out.error = 0;
-    if (Present(file, keepContents, out.contents)) {
+    platform::FileId fileId;
+    if (Present(file, keepContents, out.contents, fileId)) {
         out.outcome = DirectoryProbe::Found;
+        out.self = OwnIdentity(directory, id, fileId);
         return;
     }
     out.outcome = DirectoryProbe::Listed;
-    out.complete = platform::ListDirectory(directory, out.entries, id, &out.error);
-    for (const platform::DirEntry& entry : out.entries) {
-        if (CString::EqualsNoCase(entry.name, fileName) && entry.name != fileName) {
-            const PathName variant(PathName(directory), entry.name);
-            if (Present(variant.Text().GetCharString(), keepContents, out.contents)) {
-                out.outcome = DirectoryProbe::FoundInListing;
-                out.name = entry.name;
-                out.entries.clear();
-                return;
-            }
-        }
+    out.complete = platform::ListDirectory(directory, out.entries, id, &out.error, &out.self);
+    const platform::DirEntry* entry = FileInListing(out.entries, fileName);
+    if (entry == nullptr) return;
+    const bool exact = entry->name == fileName;
+    const PathName variant(PathName(directory), entry->name);
+    if (!StillThere(exact ? file : variant.Text().GetCharString(), keepContents, out.contents)) {
+        return;
     }
+    out.outcome = exact ? DirectoryProbe::Found : DirectoryProbe::FoundInListing;
+    out.name = entry->name;
+    out.entries.clear();
+}
+
+// A name the path texts would split: on POSIX a backslash in a name (archives
+// unpacked on Linux make such names) reads as a separator.
+bool HoldsSeparator(const std::string& name) {
+    return std::any_of(name.begin(), name.end(), platform::IsSeparator);
 }
 
 // The subdirectories, from entries[from] on, of a listed directory that the walk
 // will enter unless it has entered them already: those it leaves out with a
-// message (a comma in the name, a path too long) are left out here too.
+// message (a comma or a separator in the name, a path too long) are left out
+// here too.
 void SubdirectoriesAhead(const std::string& fileName, const PathName& directory,
                          const WalkOrder& order, std::vector<platform::DirEntry>& entries,
                          std::size_t from, std::vector<ProbeRequest>& children) {
     for (std::size_t index = from; index < entries.size(); ++index) {
         platform::DirEntry& entry = entries[index];
-        if (!entry.isDirectory || entry.name.find(',') != std::string::npos) continue;
+        if (!entry.isDirectory || entry.name.find(',') != std::string::npos ||
+            HoldsSeparator(entry.name)) {
+            continue;
+        }
         const PathName subdirectory(directory, entry.name);
         const PathName file(subdirectory, fileName);
         if (!platform::FullPathFits(file.Text().GetCharString())) continue;
@@ -112,13 +155,13 @@ struct DriverSearchTool::TreeWalk {
                   SubdirectoriesAhead(this->name, PathName(parent.directory.c_str()), parent.order,
                                       probe.entries, 0, children);
               },
-              EngineOptions(), &visited) {}
+              EngineOptions(), &entered.Set()) {}
 
     CString fileName;
     CString& list;
     const bool keepContents;
     const std::string name;  // fileName, for the workers
-    DirectorySet visited;
+    EnteredDirectories entered;
     DirectoryProbe probe;                // the probe taken last; its buffers serve them all
     std::vector<std::string_view> hits;  // paths found, as kept with their values
     int depth = 0;
@@ -134,9 +177,6 @@ struct DriverSearchTool::TreeWalk {
     std::vector<Listing> listings;
     bool readingAhead = false;
     ProbeEngine engine;  // last: stopped before the rest goes
-
-    // False for a directory entered before; an unknown identity is always new.
-    bool Enter(const platform::FileId& id) { return !id.valid || visited.Insert(id); }
 
     // Once workers run, what the walk still has to enter of the listings it is in.
     void ReadAheadOnceWorkersRun() {
@@ -159,9 +199,11 @@ void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& 
 bool DriverSearchTool::FindFileInTree(const PathName& directory, const CString& fileName,
                                       CString& list, bool keepContents) {
     TreeWalk walk(fileName, list, keepContents);
-    platform::FileId id = platform::GetFileId(directory.Text().GetCharString());
-    walk.Enter(id);
-    WalkDirectory(directory, id, WalkOrder(), walk);
+    const platform::FileId id = platform::GetFileId(directory.Text().GetCharString());
+    if (FitsInWalk(directory, walk)) {
+        walk.entered.Enter(id);
+        WalkDirectory(directory, id, id, WalkOrder(), walk);
+    }
     if (!keepContents) return !walk.startUnreadable;
     // The list grows once, to its final length.
     std::size_t length = list.GetLength();
@@ -180,17 +222,26 @@ void DriverSearchTool::Record(const PathName& path, TreeWalk& walk) {
     }
 }
 
-void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::FileId& id,
-                                     const WalkOrder& order, TreeWalk& walk) {
+// Whether the walk can enter the directory: its absolute path, with the file's
+// name, fits the platform's limit. Otherwise it says so.
+bool DriverSearchTool::FitsInWalk(const PathName& directory, const TreeWalk& walk) const {
     const PathName candidate(directory, walk.fileName.View());
-    if (!platform::FullPathFits(candidate.Text().GetCharString())) {
-        // Its absolute path would be cut: nothing in it can be reported or written.
-        PrintLine("Skipping directory whose path is too long:" + directory.GetPath());
-        return;
-    }
-    walk.engine.Take(directory.Text().GetCharString(), candidate.Text().GetCharString(), id, order,
+    if (platform::FullPathFits(candidate.Text().GetCharString())) return true;
+    // Its absolute path would be cut: nothing in it can be reported or written.
+    PrintLine("Skipping directory whose path is too long:" + directory.GetPath());
+    return false;
+}
+
+void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::FileId& key,
+                                     const platform::FileId& id, const WalkOrder& order,
+                                     TreeWalk& walk) {
+    const PathName candidate(directory, walk.fileName.View());
+    walk.engine.Take(directory.Text().GetCharString(), candidate.Text().GetCharString(), key, order,
                      walk.probe);
     walk.ReadAheadOnceWorkersRun();
+    // Opened, it may show another identity than the one it was entered under:
+    // one entered before is left, as if met as such.
+    if (!walk.entered.Confirm(id, walk.probe.self)) return;
     if (walk.probe.outcome == DirectoryProbe::Found) {
         Record(candidate, walk);
         return;
@@ -225,12 +276,22 @@ void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::
             PrintLine("Skipping directory with a comma in its name:" + subdirectory.GetPath());
             continue;
         }
-        platform::FileId subdirectoryId =
-            entry.id.valid ? entry.id : platform::GetFileId(subdirectory.Text().GetCharString());
-        if (!walk.Enter(subdirectoryId)) continue;
+        if (HoldsSeparator(entry.name)) {
+            // Its path text would name another directory.
+            PrintLine("Skipping directory with a backslash in its name:" + subdirectory.GetPath());
+            continue;
+        }
+        platform::FileId subdirectoryId = entry.id;
+        const bool isNew = walk.entered.IsNew(subdirectoryId, [&subdirectory] {
+            return platform::GetFileId(subdirectory.Text().GetCharString());
+        });
+        // Entered only through a path that fits: a path too long leaves that path
+        // out, not the directory.
+        if (!isNew || !FitsInWalk(subdirectory, walk)) continue;
+        walk.entered.Enter(subdirectoryId);
         walk.listings[listing].next = index + 1;
         ++walk.depth;
-        WalkDirectory(subdirectory, subdirectoryId, ChildOrder(order, index), walk);
+        WalkDirectory(subdirectory, entry.id, subdirectoryId, ChildOrder(order, index), walk);
         --walk.depth;
     }
     walk.listings.pop_back();

@@ -104,33 +104,3 @@ std::string_view DriverSetStore::Add(std::string_view path, const std::string_vi
     }
     return std::string_view(record->Path(), record->length);
 }
-
-bool DirectorySet::Insert(const platform::FileId& id) {
-    Slot* slot = Locate(id.device, id.inode);
-    if (slot->used) return false;
-    *slot = {id.device, id.inode, true};
-    if (++count_ * 2 > slots_.size()) Grow();
-    return true;
-}
-
-std::size_t DirectorySet::Hash(uint64_t device, uint64_t inode) {
-    uint64_t hash = (inode ^ (device * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull;
-    return static_cast<std::size_t>(hash ^ (hash >> 32));
-}
-
-// The slot holding the identity, or the empty slot where it would go.
-DirectorySet::Slot* DirectorySet::Locate(uint64_t device, uint64_t inode) {
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t index = Hash(device, inode) & mask;; index = (index + 1) & mask) {
-        Slot& slot = slots_[index];
-        if (!slot.used || (slot.device == device && slot.inode == inode)) return &slot;
-    }
-}
-
-void DirectorySet::Grow() {
-    std::vector<Slot> old(slots_.size() * 2);
-    old.swap(slots_);
-    for (const Slot& slot : old) {
-        if (slot.used) *Locate(slot.device, slot.inode) = slot;
-    }
-}

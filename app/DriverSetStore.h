@@ -1,8 +1,8 @@
-// The two tables the driver-set search fills for a whole run: DriverSetStore,
-// the descriptor values of every set by path text, and DirectorySet, the
-// directories the tree walk has entered.
+// DriverSetStore: the table the driver-set search fills for a whole run, the
+// descriptor values of every set by path text (DirectorySet.h holds the
+// directories the walk has entered).
 //
-// Both are open-addressing tables written for this use instead of
+// It and DirectorySet are open-addressing tables written for this use instead of
 // std::unordered_map and std::unordered_set. A repository of 20,000 sets keeps
 // 20,000 paths with their values and enters about 27,000 directories. The
 // standard containers need a node, a path string and a value string per set and
@@ -81,28 +81,4 @@ private:
     std::size_t blockLeft_ = 0;
     std::size_t count_ = 0;
     std::vector<Record*> slots_;  // null for an empty slot
-};
-
-// The directories a walk has entered, by identity (device and inode): a flat
-// open-addressing set.
-class DirectorySet {
-public:
-    DirectorySet() : slots_(1024) {}
-
-    // False when the identity was there already.
-    bool Insert(const platform::FileId& id);
-
-private:
-    struct Slot {
-        uint64_t device = 0;
-        uint64_t inode = 0;
-        bool used = false;
-    };
-
-    static std::size_t Hash(uint64_t device, uint64_t inode);
-    Slot* Locate(uint64_t device, uint64_t inode);
-    void Grow();
-
-    std::vector<Slot> slots_;
-    std::size_t count_ = 0;
 };

@@ -111,6 +111,11 @@ void ProbeEngine::Take(const char* directory, const char* file, const platform::
         return;
     }
     Slot& slot = found->second;
+    // Two directories can share a listing's hint of identity (a mount point shows
+    // the number of the one it covers): a result made from a hint is handed
+    // over only for the path it was made for.
+    const bool samePath =
+        slot.request.directory == directory || (!slot.request.id.hint && !id.hint);
     if (slot.state == State::Queued) {
         // Needed now and not started: made here rather than waited for.
         queue_.erase(slot.request.order);
@@ -127,6 +132,10 @@ void ProbeEngine::Take(const char* directory, const char* file, const platform::
     auto node = slots_.extract(found);  // freed after the lock is released
     lock.unlock();
     WakeWorkers(1);  // room for one more
+    if (!samePath) {
+        ProbeHere(directory, file, id, order, out);
+        return;
+    }
     if (failure) std::rethrow_exception(failure);
 }
 

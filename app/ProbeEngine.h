@@ -45,7 +45,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "DriverSetStore.h"
+#include "DirectorySet.h"
 #include "Platform.h"
 
 // What one look at a directory found.
@@ -61,6 +61,7 @@ struct DirectoryProbe {
     std::vector<platform::DirEntry> entries;  // the listing, unless Found
     bool complete = true;                     // the listing ended without an error
     int error = 0;                            // the listing's error number otherwise
+    platform::FileId self;  // the directory's own identity, where the probe learned it
 
     // Memory the result holds, roughly.
     std::size_t Bytes() const;

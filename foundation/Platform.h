@@ -47,23 +47,33 @@ bool Exists(const char* path);
 // True when the path names an existing directory (or a link to one).
 bool IsDirectory(const char* path);
 
-// Identity of a directory, for telling a directory that is reached twice.
+// Identity of a directory, for telling a directory that is reached twice: its
+// own file system's device (volume serial number) and file number.
 struct FileId {
     uint64_t device = 0;
     uint64_t inode = 0;
     bool valid = false;
+    // Read from a listing, not asked of the directory itself: at a mount point,
+    // or for sibling subvolumes, two directories can show the same one.
+    bool hint = false;
     bool operator==(const FileId& o) const {
         return valid && o.valid && device == o.device && inode == o.inode;
     }
 };
 
+// True for a file number that names nothing: 0, or all bits set (in 32 or 64
+// bits), which FUSE clients and some SMB servers give for every entry.
+bool IsUnknownFileNumber(uint64_t number);
+
 struct DirEntry {
     std::string name;
     bool isDirectory = false;  // a link to a directory counts as a directory
-    // For a directory, valid where the listing learns it without a query of its
-    // own. An entry that leads elsewhere (a symbolic link, a junction, a mount
-    // point) carries the identity of the directory it leads to, as GetFileId of
-    // its path gives, so that a way back to a directory already entered shows.
+    // For a directory, a hint of its identity where the listing gives one
+    // without a query of its own; invalid where the file number is unknown. A
+    // hint can be wrong: at a mount point the listing shows the number of the
+    // directory the mount covers. An entry that leads elsewhere (a symbolic
+    // link, a junction) carries the identity of the directory it leads to, as
+    // GetFileId of its path gives.
     FileId id;
 };
 
@@ -73,10 +83,12 @@ struct DirEntry {
 // ends on an error; the entries read so far are kept, and *error (where given)
 // receives the system's error number: ENOENT when nothing of that name exists,
 // ENOTDIR when it is no directory, another number for one that cannot be read.
-// The identity of the directory itself, where the caller knows it, spares a
-// query for it.
+// hint: the identity the caller believes the directory has; where the listing
+// confirms it, no query is made for it. *self (where given) receives the
+// directory's own identity as the opened directory tells it (invalid where it
+// cannot tell); the entries' hints carry the device it is on.
 bool ListDirectory(const char* directory, std::vector<DirEntry>& entries,
-                   const FileId& directoryId = FileId(), int* error = nullptr);
+                   const FileId& hint = FileId(), int* error = nullptr, FileId* self = nullptr);
 
 // Identity of an existing directory (one query; invalid when unknown).
 FileId GetFileId(const char* path);
@@ -90,7 +102,11 @@ enum class ReadStatus { Missing, Read };
 // *error (where given) receives the error number of the open when it failed
 // (ENOENT for a missing file; EACCES for one that cannot be read, and on
 // Windows for a directory), 0 when the file was opened.
-ReadStatus ReadFileBytes(const char* path, std::string& bytes, int* error = nullptr);
+// *file (where given) receives the opened file's own identity where the
+// platform learns it with the open (its device is the device of the directory
+// that holds it); invalid otherwise.
+ReadStatus ReadFileBytes(const char* path, std::string& bytes, int* error = nullptr,
+                         FileId* file = nullptr);
 
 // ReadFileBytes, then the text-mode decoding below.
 ReadStatus ReadTextFile(const char* path, std::string& content, int* error = nullptr);

@@ -8,6 +8,10 @@
 
 namespace platform {
 
+bool IsUnknownFileNumber(uint64_t number) {
+    return number == 0 || number == UINT32_MAX || number == UINT64_MAX;
+}
+
 // A Ctrl-Z ends the text, a CR directly before an LF is dropped.
 void DecodeTextMode(std::string& bytes) {
     size_t end = bytes.find('\x1A');

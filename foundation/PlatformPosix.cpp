@@ -108,14 +108,20 @@ bool NeedsFolding(const std::string& path) {
     return false;
 }
 
+FileId IdOf(const struct stat& info) {
+    FileId id;
+    id.device = info.st_dev;
+    id.inode = info.st_ino;
+    id.valid = !IsUnknownFileNumber(id.inode);
+    return id;
+}
+
 bool IsDirectoryStat(int directoryFd, const char* name, FileId& id) {
     struct stat info;
     if (fstatat(directoryFd, name, &info, 0) != 0 || !S_ISDIR(info.st_mode)) {
         return false;
     }
-    id.device = info.st_dev;
-    id.inode = info.st_ino;
-    id.valid = true;
+    id = IdOf(info);
     return true;
 }
 
@@ -139,39 +145,60 @@ bool NtfsLess(const DirEntry& left, const DirEntry& right) {
 }
 
 // Reads the rest of a listing; false with *error set when it ends on an error.
-bool ReadEntries(DIR* stream, const FileId& directoryId, std::vector<DirEntry>& entries,
+// The directory's own identity is the hint where the listing's "." entry bears
+// its number out (the common case, and no query); else the open directory is
+// asked (no hint, a mount point, a file system without numbers in listings).
+// Either way the hints of the subdirectories carry the device the directory
+// really is on.
+bool ReadEntries(DIR* stream, const FileId& hint, std::vector<DirEntry>& entries, FileId& self,
                  int* error) {
-    int directoryFd = dirfd(stream);
-    uint64_t device = directoryId.device;
-    bool haveDevice = directoryId.valid;
-    struct stat self = {};
-    if (!haveDevice && fstat(directoryFd, &self) == 0) {
-        device = self.st_dev;
-        haveDevice = true;
-    }
+    const int directoryFd = dirfd(stream);
+    uint64_t dotNumber = 0;
+    bool complete = true;
+    std::vector<std::size_t> hinted;  // the entries whose hint waits for its device
     for (;;) {
         errno = 0;
         struct dirent* item = readdir(stream);
         if (item == nullptr) {
             const int failure = errno;
             if (failure != 0 && error != nullptr) *error = failure;
-            return failure == 0;
+            complete = failure == 0;
+            break;
         }
-        if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0) {
+        if (std::strcmp(item->d_name, ".") == 0) {
+            dotNumber = item->d_ino;
             continue;
         }
+        if (std::strcmp(item->d_name, "..") == 0) continue;
         DirEntry entry;
         entry.name = item->d_name;
         if (item->d_type == DT_DIR) {
             entry.isDirectory = true;
-            entry.id.device = device;
-            entry.id.inode = item->d_ino;
-            entry.id.valid = haveDevice;
+            entry.id.inode = item->d_ino;  // the device follows below
+            if (!IsUnknownFileNumber(item->d_ino)) hinted.push_back(entries.size());
         } else if (item->d_type == DT_UNKNOWN || item->d_type == DT_LNK) {
             entry.isDirectory = IsDirectoryStat(directoryFd, item->d_name, entry.id);
         }
         entries.push_back(std::move(entry));
     }
+    uint64_t device = hint.device;
+    bool haveDevice = hint.valid && dotNumber == hint.inode;
+    if (haveDevice) {
+        self = hint;
+    } else {
+        struct stat info;
+        haveDevice = fstat(directoryFd, &info) == 0;
+        if (haveDevice) {
+            self = IdOf(info);
+            device = info.st_dev;
+        }
+    }
+    for (std::size_t index : hinted) {
+        entries[index].id.device = device;
+        entries[index].id.valid = haveDevice;
+        entries[index].id.hint = true;
+    }
+    return complete;
 }
 
 // Reads an open regular file whole. Once the size the file had when opened
@@ -255,9 +282,10 @@ bool IsDirectory(const char* path) {
            S_ISDIR(info.st_mode);
 }
 
-bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const FileId& directoryId,
-                   int* error) {
+bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const FileId& hint,
+                   int* error, FileId* self) {
     entries.clear();
+    if (self != nullptr) *self = FileId();
     std::string path = SystemPath(directory).c_str();
     if (path.empty()) {
         path = ".";  // as the pattern "*" lists the current directory
@@ -267,25 +295,25 @@ bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const 
     if (stream == nullptr) {
         return false;
     }
-    bool complete = ReadEntries(stream, directoryId, entries, error);
+    FileId own;
+    bool complete = ReadEntries(stream, hint, entries, own, error);
     closedir(stream);
     std::sort(entries.begin(), entries.end(), NtfsLess);
+    if (self != nullptr) *self = own;
     return complete;
 }
 
 FileId GetFileId(const char* path) {
-    FileId id;
     struct stat info;
     if (path != nullptr && *path != '\0' && stat(SystemPath(path).c_str(), &info) == 0) {
-        id.device = info.st_dev;
-        id.inode = info.st_ino;
-        id.valid = true;
+        return IdOf(info);
     }
-    return id;
+    return FileId();
 }
 
-ReadStatus ReadFileBytes(const char* path, std::string& content, int* error) {
+ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, FileId* file) {
     content.clear();
+    if (file != nullptr) *file = FileId();
     if (path == nullptr || *path == '\0') {
         if (error != nullptr) *error = ENOENT;
         return ReadStatus::Missing;
@@ -303,7 +331,9 @@ ReadStatus ReadFileBytes(const char* path, std::string& content, int* error) {
         return stat(name.c_str(), &info) == 0 ? ReadStatus::Read : ReadStatus::Missing;
     }
     struct stat info;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    const bool known = fstat(fd, &info) == 0;
+    if (known && file != nullptr) *file = IdOf(info);
+    if (known && S_ISREG(info.st_mode)) {
         ReadAll(fd, static_cast<size_t>(info.st_size), content);
     }
     close(fd);

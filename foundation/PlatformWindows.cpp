@@ -226,13 +226,28 @@ const DWORD kListingBufferSize = 64 * 1024;  // entries fetched per query
 
 enum class Listing { Complete, Failed, Unavailable };
 
+// The identity of the file or directory a handle is open on, as its volume
+// tells it; false when the volume cannot be asked. The identity is invalid
+// where the file ID is unknown, its volume serial number set all the same.
+bool IdOfHandle(HANDLE handle, FileId& id) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(handle, &info)) return false;
+    id.device = info.dwVolumeSerialNumber;
+    id.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    id.valid = !IsUnknownFileNumber(id.inode);
+    return true;
+}
+
 // The listing through one handle on the directory: each query fills a buffer
 // with entries that carry their file identity, so that a subdirectory costs no
 // open of its own to be told apart. Unavailable when nothing could be read: the
 // directory cannot be opened, the file system gives no such listing, or it
 // yields not even "." (which the directory search reports as a failure).
-Listing ListByHandle(const std::string& prefix, const FileId& directoryId,
-                     std::vector<DirEntry>& entries, int* error) {
+// The directory's own identity is the hint where the "." entry bears its file
+// ID out, else the handle is asked; a file ID of 0 or all ones (FAT volumes,
+// some SMB servers) is no identity.
+Listing ListByHandle(const std::string& prefix, const FileId& hint, std::vector<DirEntry>& entries,
+                     FileId& self, int* error) {
     // The access and sharing of the runtime's directory search.
     HANDLE handle = CreateFileA(prefix.empty() ? "." : prefix.c_str(), FILE_LIST_DIRECTORY,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -242,8 +257,8 @@ Listing ListByHandle(const std::string& prefix, const FileId& directoryId,
     }
     std::unique_ptr<LONGLONG[]> buffer(new LONGLONG[kListingBufferSize / sizeof(LONGLONG)]);
     const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
-    FileId volume = directoryId;  // only its device part is used
-    bool volumeAsked = directoryId.valid;
+    uint64_t dotNumber = 0;
+    std::vector<std::size_t> hinted;  // the entries whose hint waits for its volume
     Listing result = Listing::Complete;
     for (FILE_INFO_BY_HANDLE_CLASS query = FileIdBothDirectoryRestartInfo;;
          query = FileIdBothDirectoryInfo) {
@@ -261,28 +276,35 @@ Listing ListByHandle(const std::string& prefix, const FileId& directoryId,
         for (;;) {
             const auto& info = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(item);
             DirEntry entry = ToEntry(info, codePage);
-            if (entry.name != "." && entry.name != "..") {
+            const uint64_t number = static_cast<uint64_t>(info.FileId.QuadPart);
+            if (entry.name == ".") {
+                dotNumber = number;
+            } else if (entry.name != "..") {
                 if ((info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
                     // A junction, link or mount point: its own identity is not
                     // that of the directory it leads to.
                     if (entry.isDirectory) entry.id = GetFileId((prefix + entry.name).c_str());
-                } else if (entry.isDirectory) {
-                    if (!volumeAsked) {
-                        BY_HANDLE_FILE_INFORMATION self = {};
-                        volume.valid = GetFileInformationByHandle(handle, &self) != 0;
-                        volume.device = self.dwVolumeSerialNumber;
-                        volumeAsked = true;
-                    }
-                    const uint64_t number = static_cast<uint64_t>(info.FileId.QuadPart);
-                    // 0 and all ones: the file system keeps no identities.
-                    entry.id.valid = volume.valid && number != 0 && number != ~uint64_t(0);
-                    entry.id.device = volume.device;
-                    entry.id.inode = number;
+                } else if (entry.isDirectory && !IsUnknownFileNumber(number)) {
+                    entry.id.inode = number;  // the volume follows below
+                    hinted.push_back(entries.size());
                 }
                 entries.push_back(std::move(entry));
             }
             if (info.NextEntryOffset == 0) break;
             item += info.NextEntryOffset;
+        }
+    }
+    if (result != Listing::Unavailable) {
+        bool haveVolume = hint.valid && dotNumber == hint.inode;
+        if (haveVolume) {
+            self = hint;
+        } else {
+            haveVolume = IdOfHandle(handle, self);
+        }
+        for (std::size_t index : hinted) {
+            entries[index].id.device = self.device;
+            entries[index].id.valid = haveVolume;
+            entries[index].id.hint = true;
         }
     }
     CloseHandle(handle);
@@ -291,9 +313,10 @@ Listing ListByHandle(const std::string& prefix, const FileId& directoryId,
 
 }  // namespace
 
-bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const FileId& directoryId,
-                   int* error) {
+bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const FileId& hint,
+                   int* error, FileId* self) {
     entries.clear();
+    if (self != nullptr) *self = FileId();
     if (directory == nullptr) directory = "";
     // What stands before the names of the entries: the directory and one
     // separator, as in the search pattern directory\* ("C:" lists C:\).
@@ -301,11 +324,15 @@ bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const 
     if (!prefix.empty() && !EndsWithSeparator(directory)) {
         prefix += '\\';
     }
-    switch (ListByHandle(prefix, directoryId, entries, error)) {
+    FileId own;
+    switch (ListByHandle(prefix, hint, entries, own, error)) {
     case Listing::Complete:
         if (error != nullptr) *error = 0;
+        if (self != nullptr) *self = own;
         return true;
-    case Listing::Failed: return false;
+    case Listing::Failed:
+        if (self != nullptr) *self = own;
+        return false;
     case Listing::Unavailable: break;
     }
     entries.clear();
@@ -323,18 +350,15 @@ FileId GetFileId(const char* path) {
     if (handle == INVALID_HANDLE_VALUE) {
         return id;
     }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(handle, &info)) {
-        id.device = info.dwVolumeSerialNumber;
-        id.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-        id.valid = true;
-    }
+    if (!IdOfHandle(handle, id)) id = FileId();
     CloseHandle(handle);
     return id;
 }
 
-ReadStatus ReadFileBytes(const char* path, std::string& content, int* error) {
+ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, FileId* file) {
     content.clear();
+    // The runtime's open tells no volume serial number: the file's identity stays unknown.
+    if (file != nullptr) *file = FileId();
     if (path == nullptr || *path == '\0') {
         if (error != nullptr) *error = ENOENT;
         return ReadStatus::Missing;

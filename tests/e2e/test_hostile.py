@@ -407,6 +407,30 @@ class HostileTrees(HostileTestCase):
                         rest)
         self.assertNotIn("out.bat", list_long(far_u))
 
+    def test_directory_first_met_through_a_path_too_long(self):
+        """A link deep down leads to a set that the walk reaches later by a short path. Only
+        the path that is too long is left out (with its line); the set is still found
+        through the path that fits."""
+        limit = platform_path_limit()
+        step = 200 if limit > 1000 else 40
+        target = DriverSet("z", version="Win2003Server", date="01 Jan 2009", build="z")
+        repo = self.make_sets("repo", [target])
+        # A directory whose descriptor still fits, holding a link whose descriptor would not.
+        deep_u = long_directory(self.u("repo", "a"), limit - 120, step)
+        fits = limit - 1 - len(ppath(deep_u)) - len(sep() + "DrvSet.ini")
+        link_name = "l" * (fits + 5)
+        if fits < 1 or len(link_name) > 250:
+            self.skipTest("no room for the link's name at this temporary path")
+        fd = open_directory(deep_u)
+        try:
+            os.symlink(self.u("repo", "z"), link_name, dir_fd=fd)
+        finally:
+            os.close(fd)
+        too_long = join(ppath(deep_u), link_name)
+        result = self.run_tool([repo])
+        lines, _ = self.expected_success(repo, [target], [1], skipped=[too_long])
+        self.assertRun(result, lines, 0)
+
     def test_relative_driver_path_whose_absolute_form_is_too_long(self):
         """Reached through a short relative path, a directory whose DrvSet.ini would have an
         absolute path longer than the limit is skipped with a message, so no set is ever
@@ -582,6 +606,19 @@ class Unreadable(HostileTestCase):
         result = self.run_as_user([repo, "/W:5"])
         self.assertRun(result, START + search_all([])[:1] + skipped + tabbed(paths) +
                        search_version("Win2008Server", []) + NOT_FOUND, 1)
+
+    def test_descriptor_listed_in_a_directory_that_cannot_be_entered(self):
+        """A directory that can be listed but not entered shows its DrvSet.ini: it is a set,
+        read as empty since it cannot be opened, and nothing below it is searched."""
+        below = DriverSet("blind/inner", version="Win2003Server", date="09 Jan 2009",
+                          build="below")
+        ok = DriverSet("ok", version="Win2003Server", date="01 Jan 2009", build="ok")
+        repo = self.make_sets("repo", [below, ok, DriverSet("blind", version="Win2008Server")])
+        os.chmod(self.u("repo", "blind"), 0o644)  # listable, not searchable
+        blind = DriverSet("blind")
+        result = self.run_as_user([repo])
+        lines, _ = self.expected_success(repo, [blind, ok], [-1, 1])
+        self.assertRun(result, lines, 0)
 
     def test_unreadable_driver_path_and_media(self):
         """A driver path that exists but cannot be read is an error, not a search that found

@@ -1,6 +1,7 @@
 """Behaviours of the POSIX build: name case, listing order, links, special files, and batch
 values or files that cannot be written."""
 import os
+import subprocess
 
 from e2e_support import (LATEST, NOT_FOUND, START, BatchVariables, DriverSet, ToolTestCase,
                          found, ini_text, join, native_only, report, search_all, search_type,
@@ -125,6 +126,58 @@ class LinksAndSpecialFiles(ToolTestCase):
         self.assertRun(result, START + ["\nDetermining OS Version from file:" + path,
                                         "\nNo PRODSPEC.INI or idwbinfo.txt file found in " + path],
                        5)
+
+
+@native_only()
+class MountsAndSeparators(ToolTestCase):
+
+    def mount_tmpfs(self, *parts):
+        path = self.u(*parts)
+        os.makedirs(path)
+        if os.geteuid() != 0 or subprocess.run(
+                ["mount", "-t", "tmpfs", "-o", "size=1m", "halvard-e2e", path],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("cannot mount a tmpfs here (needs root)")
+        self.addCleanup(subprocess.run, ["umount", "-l", path])
+
+    def test_file_systems_mounted_below_the_repository(self):
+        # Two mounts of the same kind number their directories alike, and a mount point's
+        # entry shows the number of the directory it covers: identities come from the
+        # mounted file systems themselves. A mount reached again through a link is searched
+        # once.
+        self.mount_tmpfs("repo", "m1")
+        self.mount_tmpfs("repo", "m2")
+        sets = [DriverSet("m1/x/s", version="Win2003Server", date="01 Jan 2009", time="00:00:00"),
+                DriverSet("m2/x/s", version="Win2003Server", date="03 Jan 2009", time="00:00:00"),
+                DriverSet("m2/y", version="Win2003Server", date="02 Jan 2009", time="00:00:00")]
+        repo = self.make_sets("repo", sets)
+        os.symlink(self.u("repo", "m2"), self.u("repo", "link"))  # "link" is listed first
+        seen = [DriverSet("link/x/s", **{k: getattr(sets[1], k) for k in ("version", "date",
+                                                                           "time")}),
+                DriverSet("link/y", **{k: getattr(sets[2], k) for k in ("version", "date",
+                                                                         "time")}),
+                sets[0]]
+        paths = [s.ini_path(repo) for s in seen]
+        result = self.run_tool([repo, "/B:" + self.p("m.bat")])
+        order = [seen[0], seen[1], seen[2]]
+        batch = BatchVariables(1, [s.dir_path(repo) for s in order], [s.rel_dir() for s in order])
+        self.assertRun(result, START + search_all(paths) + search_version("Win2003Server", paths) +
+                       report(repo, seen) + LATEST + found(seen[0].dir_path(repo)) +
+                       ["\nWriting Batch File..."] + batch.echo_lines(self.p("m.bat")), 0)
+        self.assertBatch(self.u("m.bat"), batch)
+
+    def test_directory_with_a_backslash_in_its_name(self):
+        # "a\\b" would read as a/b: left out with a line, and a/b is found once.
+        real = DriverSet("a/b", version="Win2003Server", build="real")
+        repo = self.make_sets("repo", [real, DriverSet("a\\b", version="Win2003Server"),
+                                       DriverSet("c\\d/e", version="Win2003Server")])
+        paths = [real.ini_path(repo)]
+        skipped = [join(repo, "a\\b"), join(repo, "c\\d")]
+        result = self.run_tool([repo])
+        self.assertRun(result, START + ["Searching for all Driver Sets..."] +
+                       ["Skipping directory with a backslash in its name:" + d for d in skipped] +
+                       ["\t" + p for p in paths] + search_version("Win2003Server", paths) +
+                       report(repo, [real]) + found(real.dir_path(repo)), 0)
 
 
 @native_only()

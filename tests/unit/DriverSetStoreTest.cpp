@@ -80,18 +80,6 @@ TEST(DriverSetStore, AddingAPathAgainReplacesItsValuesAndKeepsItsText) {
     ExpectValues(*store.Find("C:\\Drivers\\a\\DrvSet.ini"), Values(DriverSetInfo::FieldCount), 1);
 }
 
-TEST(DirectorySet, InsertsEachIdentityOnceAfterGrowing) {
-    DirectorySet set;
-    std::vector<platform::FileId> ids;
-    for (uint64_t inode = 0; inode < 3000; ++inode) {
-        ids.push_back({1, inode, true});
-        ids.push_back({2, inode, true});  // the same inode on another device
-    }
-    for (const platform::FileId& id : ids) EXPECT_TRUE(set.Insert(id)) << id.inode;
-    for (const platform::FileId& id : ids) EXPECT_FALSE(set.Insert(id)) << id.inode;
-    EXPECT_TRUE(set.Insert({3, 0, true}));
-}
-
 TEST(DriverSearchTool, ReadsADescriptorTheWalkDidNotMeetOnce) {
     struct Case {
         const char* name;
