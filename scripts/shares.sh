@@ -15,12 +15,15 @@
 #   HALVARD_SHARE_SSHFS         where DIR is seen through sshfs, empty when not mounted
 #   HALVARD_SHARE_SSHFS_WHY     then one line saying why
 #
+# HALVARD_SHARE_SSHFS_OPTIONS, when set, adds sshfs mount options (e.g. cache=no).
+#
 # Whether a server starts and a client mounts is found by trying: a mount counts when it lists
 # what DIR holds. The script ends with the command's exit status; whatever it started (servers,
 # FUSE clients, mounts, its temporary directory) is stopped and removed when it ends, also when
 # the command fails or the script is interrupted. Both servers listen on 127.0.0.1 only, on
-# free ports, with configurations of their own (the system's are not read or changed); the
-# shares are read-only. Run as root (CI does): sshfs logs in as the calling user.
+# free ports, with configurations of their own; nothing of the system's is changed (but for
+# /run/sshd, made when missing, as sshd's service would). The shares are read-only. Run as
+# root (CI does): sshfs logs in as the calling user.
 set -uo pipefail
 
 if [ $# -lt 2 ] || [ ! -d "$1" ]; then
