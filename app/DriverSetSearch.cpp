@@ -31,20 +31,28 @@ const char* const kInFlightVariable = "HALVARD_IN_FLIGHT";
 // Whether the file is there: read whole when the walk keeps descriptors,
 // otherwise an existence test. *file receives its identity where the read
 // learns it.
-bool Present(const char* path, bool keepContents, std::string& contents, platform::FileId& file) {
+platform::ReadStatus Present(const char* path, bool keepContents, std::size_t readLimit,
+                             std::string& contents, platform::FileId& file) {
     file = platform::FileId();
-    if (!keepContents) return platform::Exists(path);
-    return platform::ReadFileBytes(path, contents, nullptr, &file) == platform::ReadStatus::Read;
+    if (!keepContents) {
+        return platform::Exists(path) ? platform::ReadStatus::Read : platform::ReadStatus::Missing;
+    }
+    return platform::ReadFileBytes(path, contents, nullptr, &file, readLimit);
 }
 
 // Whether a name the listing shows is the file: it is unless it has gone since.
 // One that cannot be opened (a directory that can be listed but not entered)
 // is there all the same, and reads as empty.
-bool StillThere(const char* path, bool keepContents, std::string& contents) {
+platform::ReadStatus StillThere(const char* path, bool keepContents, std::size_t readLimit,
+                                std::string& contents) {
     int error = 0;
-    const bool read = platform::ReadFileBytes(path, contents, &error) == platform::ReadStatus::Read;
+    platform::ReadStatus status = platform::ReadFileBytes(path, contents, &error, nullptr,
+                                                          keepContents ? readLimit : SIZE_MAX);
     if (!keepContents) contents.clear();
-    return read || (error != ENOENT && error != ENOTDIR);
+    if (status == platform::ReadStatus::Missing && error != ENOENT && error != ENOTDIR) {
+        status = platform::ReadStatus::Read;
+    }
+    return status;
 }
 
 // The entry of a listing that is the file: the name asked for, else the first
@@ -71,13 +79,16 @@ platform::FileId OwnIdentity(const char* directory, const platform::FileId& id,
 // file at its path in the directory, or else the listing, and the file the
 // listing shows if it shows one under the name asked for or another case.
 void ProbeDirectory(const std::string& fileName, bool keepContents, const char* directory,
-                    const char* file, const platform::FileId& id, DirectoryProbe& out) {
+                    const char* file, const platform::FileId& id, std::size_t readLimit,
+                    DirectoryProbe& out) {
     out.entries.clear();
     out.complete = true;
     out.error = 0;
     platform::FileId fileId;
-    if (Present(file, keepContents, out.contents, fileId)) {
-        out.outcome = DirectoryProbe::Found;
+    platform::ReadStatus status = Present(file, keepContents, readLimit, out.contents, fileId);
+    if (status != platform::ReadStatus::Missing) {
+        out.outcome = status == platform::ReadStatus::Read ? DirectoryProbe::Found
+                                                           : DirectoryProbe::LeftToWalk;
         out.self = OwnIdentity(directory, id, fileId);
         return;
     }
@@ -87,10 +98,12 @@ void ProbeDirectory(const std::string& fileName, bool keepContents, const char* 
     if (entry == nullptr) return;
     const bool exact = entry->name == fileName;
     const PathName variant(PathName(directory), entry->name);
-    if (!StillThere(exact ? file : variant.Text().GetCharString(), keepContents, out.contents)) {
-        return;
-    }
-    out.outcome = exact ? DirectoryProbe::Found : DirectoryProbe::FoundInListing;
+    status = StillThere(exact ? file : variant.Text().GetCharString(), keepContents, readLimit,
+                        out.contents);
+    if (status == platform::ReadStatus::Missing) return;
+    out.outcome = status == platform::ReadStatus::TooLarge ? DirectoryProbe::LeftToWalk
+                  : exact                                  ? DirectoryProbe::Found
+                                                           : DirectoryProbe::FoundInListing;
     out.name = entry->name;
     out.entries.clear();
 }
@@ -146,8 +159,8 @@ struct DriverSearchTool::TreeWalk {
           name(searched.View()),
           engine(
               [this](const char* directory, const char* file, const platform::FileId& id,
-                     DirectoryProbe& out) {
-                  ProbeDirectory(this->name, keepContents, directory, file, id, out);
+                     std::size_t readLimit, DirectoryProbe& out) {
+                  ProbeDirectory(this->name, keepContents, directory, file, id, readLimit, out);
               },
               [this](const ProbeRequest& parent, DirectoryProbe& probe,
                      std::vector<ProbeRequest>& children) {

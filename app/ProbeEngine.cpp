@@ -1,7 +1,10 @@
 #include "ProbeEngine.h"
 
-#include <system_error>
+#include <algorithm>
+#include <new>
 #include <utility>
+
+#include "ErrorHandler.h"
 
 std::size_t DirectoryProbe::Bytes() const {
     std::size_t bytes = sizeof(DirectoryProbe) + name.size() + contents.size();
@@ -47,34 +50,62 @@ ProbeEngine::ProbeEngine(ProbeFunction probe, ChildrenFunction children, const O
 }
 
 ProbeEngine::~ProbeEngine() {
+    StopWorkers();
+    DropMemoryReserve();
+}
+
+std::size_t ProbeEngine::ReserveBytes(unsigned count, const Options& options) {
+    // Stacks, reads in progress and results held, and the engine's own tables.
+    return count * options.stackBytes + 2 * options.maxHeldBytes + (std::size_t(8) << 20);
+}
+
+void ProbeEngine::StartWorkers(unsigned count) {
+    platform::ShareHeapBetweenThreads();
+    while (count >= 2 && !HoldMemoryReserve(ReserveBytes(count, options_))) count /= 2;
+    if (count < 2) return;  // no room to spare: the walk goes on alone
+    // Each worker's share of the bytes held, set before any worker reads it.
+    readLimit_ = std::max<std::size_t>(options_.maxHeldBytes / count, std::size_t(64) << 10);
+    workers_.reserve(count);
+    for (unsigned i = 0; i < count; ++i) {
+        auto worker = platform::StartThread(&ProbeEngine::WorkerMain, this, options_.stackBytes);
+        if (!worker) break;  // no more threads: go on with those there are
+        workers_.push_back(std::move(worker));
+    }
+    if (workers_.empty()) DropMemoryReserve();
+}
+
+void ProbeEngine::StopWorkers() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
     workReady_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
+    for (auto& worker : workers_) worker->Join();
+    workers_.clear();
+    // Nothing runs now: what was made or queued goes, and the walk makes the rest.
+    queue_.clear();
+    slots_.clear();
+    seen_ = DirectorySet();
+    held_ = 0;
+    heldBytes_ = 0;
+    adaptive_ = false;
 }
 
-void ProbeEngine::StartWorkers(unsigned count) {
-    workers_.reserve(count);
-    for (unsigned i = 0; i < count; ++i) {
-        try {
-            workers_.emplace_back(&ProbeEngine::WorkerLoop, this);
-        } catch (const std::system_error&) {
-            break;  // no more threads: go on with those there are
-        }
-    }
+void ProbeEngine::WorkerMain(void* engine) {
+    ThrowOnAllocationFailure();
+    static_cast<ProbeEngine*>(engine)->WorkerLoop();
 }
 
 void ProbeEngine::Take(const char* directory, const char* file, const platform::FileId& id,
                        const WalkOrder& order, DirectoryProbe& out) {
+    if (!workers_.empty() && MemoryReserveReleased()) StopWorkers();
     if (workers_.empty()) {
         if (!adaptive_) {
-            probe_(directory, file, id, out);
+            probe_(directory, file, id, SIZE_MAX, out);
             return;
         }
         const Clock::time_point start = options_.now();
-        probe_(directory, file, id, out);
+        probe_(directory, file, id, SIZE_MAX, out);
         if (options_.now() - start < options_.slowProbe) {
             slowInARow_ = 0;
             return;
@@ -132,7 +163,11 @@ void ProbeEngine::Take(const char* directory, const char* file, const platform::
     auto node = slots_.extract(found);  // freed after the lock is released
     lock.unlock();
     WakeWorkers(1);  // room for one more
-    if (!samePath) {
+    if (!samePath || out.outcome == DirectoryProbe::LeftToWalk) {
+        // Made here after all, into the caller's own buffers, with the result
+        // that is not used freed first.
+        std::swap(out, node.mapped().result);
+        node = decltype(node)();
         ProbeHere(directory, file, id, order, out);
         return;
     }
@@ -141,7 +176,7 @@ void ProbeEngine::Take(const char* directory, const char* file, const platform::
 
 void ProbeEngine::ProbeHere(const char* directory, const char* file, const platform::FileId& id,
                             const WalkOrder& order, DirectoryProbe& out) {
-    probe_(directory, file, id, out);
+    probe_(directory, file, id, SIZE_MAX, out);
     std::vector<ProbeRequest> children;
     children_(ProbeRequest{directory, file, id, order}, out, children);
     if (children.empty()) return;
@@ -220,8 +255,13 @@ void ProbeEngine::WorkerLoop() {
         std::vector<ProbeRequest> children;
         try {
             probe_(slot.request.directory.c_str(), slot.request.file.c_str(), slot.request.id,
-                   result);
+                   readLimit_, result);
             children_(slot.request, result, children);
+        } catch (const std::bad_alloc&) {
+            // Out of memory here: the walk makes this probe itself.
+            result = DirectoryProbe();
+            result.outcome = DirectoryProbe::LeftToWalk;
+            children.clear();
         } catch (...) {
             failure = std::current_exception();
             children.clear();

@@ -27,9 +27,19 @@
 // - Threads that cannot be created leave the engine with those that could
 //   (none: the walk goes on alone). An exception thrown by a probe made in a
 //   worker is thrown again from the Take that asks for that result.
-// - A failed allocation ends the run as anywhere else in the program, through
-//   its new-handler (the memory report, exit status 1), which reports once
-//   however many threads fail together.
+// - Memory: with workers, a run needs at most a bounded amount more than the
+//   walk alone, and never fails where the walk alone would not.
+//   - Workers read a descriptor only up to their share of the bytes held
+//     (maxHeldBytes / workers, at least 64 KiB); a larger one is left to the
+//     walk, which reads it as it would alone. So reads in progress and results
+//     held take at most 2 x maxHeldBytes, beside the listings.
+//   - Each worker runs on a stack of its own (stackBytes), given back when it
+//     is joined, and the threads share the main heap.
+//   - Before workers start, a reserve of that bound is taken (ReserveBytes);
+//     where it cannot be had, half as many are tried, down to none.
+//   - The first allocation that fails gives the reserve back; the walk then
+//     stops the workers and drops what they made, and goes on alone. A worker
+//     whose allocation fails after that hands its request back to the walk.
 #pragma once
 
 #include <chrono>
@@ -39,9 +49,9 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -54,6 +64,7 @@ struct DirectoryProbe {
         Listed,          // no descriptor: the entries are the directory's listing
         Found,           // the descriptor under the name asked for (not listed)
         FoundInListing,  // listed; the listing shows the descriptor under another case
+        LeftToWalk,      // made ahead: larger than read ahead, or out of memory
     };
     Outcome outcome = Listed;
     std::string name;                         // the descriptor's name, as found
@@ -84,8 +95,10 @@ struct ProbeRequest {
 class ProbeEngine {
 public:
     // Looks at one directory. Called by workers and the caller, concurrently.
-    using ProbeFunction = std::function<void(const char* directory, const char* file,
-                                             const platform::FileId& id, DirectoryProbe& out)>;
+    // A descriptor larger than readLimit is not read: the outcome is LeftToWalk.
+    using ProbeFunction =
+        std::function<void(const char* directory, const char* file, const platform::FileId& id,
+                           std::size_t readLimit, DirectoryProbe& out)>;
     // The subdirectories of a listed directory that the walk will probe, as
     // requests with valid identities. May fill in the identities of entries.
     using ChildrenFunction = std::function<void(const ProbeRequest& parent, DirectoryProbe& probe,
@@ -102,6 +115,7 @@ public:
         unsigned slowRun = 8;        // slow probes in a row that start the workers
         std::size_t maxHeld = 1024;  // results made and not yet taken
         std::size_t maxHeldBytes = std::size_t(16) << 20;
+        std::size_t stackBytes = std::size_t(256) << 10;  // of each worker
         Clock::time_point (*now)() = &Clock::now;
     };
 
@@ -128,6 +142,9 @@ public:
 
     unsigned Workers() const { return static_cast<unsigned>(workers_.size()); }
 
+    // The memory that count workers may take beyond the walk alone, at most.
+    static std::size_t ReserveBytes(unsigned count, const Options& options);
+
 private:
     enum class State { Queued, Running, Done };
     struct Key {
@@ -146,6 +163,9 @@ private:
     };
 
     void StartWorkers(unsigned count);
+    // Stops the workers and drops what they made: the walk goes on alone.
+    void StopWorkers();
+    static void WorkerMain(void* engine);
     void WorkerLoop();
     bool WorkAvailable() const;
     // The caller's own probe; queues the children when workers run.
@@ -161,6 +181,7 @@ private:
     const DirectorySet* entered_;
     bool adaptive_;
     unsigned slowInARow_ = 0;
+    std::size_t readLimit_ = SIZE_MAX;  // of a descriptor read by a worker
 
     std::mutex mutex_;
     std::condition_variable workReady_;    // workers: a request queued, room freed, stop
@@ -171,5 +192,5 @@ private:
     std::size_t held_ = 0;       // slots running or done
     std::size_t heldBytes_ = 0;  // bytes of the done ones
     bool stopping_ = false;
-    std::vector<std::thread> workers_;
+    std::vector<std::unique_ptr<platform::Thread>> workers_;
 };

@@ -8,6 +8,7 @@
 #include "CString.h"
 #include "Platform.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -122,10 +123,19 @@ void WriteConsoleLine(std::string_view first, std::string_view second) {
     if (line != small) delete[] line;
 }
 
+namespace {
+
+std::atomic<void*> reserve{nullptr};
+std::atomic<bool> reserveReleased{false};
+thread_local bool throwsOnFailure = false;
+
+}  // namespace
+
 // Threads that run out of memory together make one report: the first reports
 // and ends the process at once, without running exit handlers under the feet of
 // the others, which wait for that end.
 void ReportAllocationFailure() {
+    if (throwsOnFailure) throw std::bad_alloc();
     static std::mutex reporting;
     reporting.lock();  // never unlocked: the process ends here
     ErrorHandler().Report(ErrorHandler::ReportAndReturn, ErrorHandler::MemoryAllocationError,
@@ -134,4 +144,34 @@ void ReportAllocationFailure() {
     std::_Exit(1);
 }
 
-void InstallAllocationFailureHandler() { std::set_new_handler(ReportAllocationFailure); }
+namespace {
+
+// The new-handler: gives the reserve back first, so that the failed allocation
+// is tried again; then reports (or throws, on threads that asked for it).
+void HandleAllocationFailure() {
+    if (void* block = reserve.exchange(nullptr)) {
+        std::free(block);
+        reserveReleased = true;
+        return;
+    }
+    ReportAllocationFailure();
+}
+
+}  // namespace
+
+void InstallAllocationFailureHandler() { std::set_new_handler(HandleAllocationFailure); }
+
+bool HoldMemoryReserve(std::size_t bytes) {
+    DropMemoryReserve();
+    void* block = std::malloc(bytes);  // untouched: address space, not resident memory
+    if (block == nullptr) return false;
+    reserveReleased = false;
+    reserve = block;
+    return true;
+}
+
+void DropMemoryReserve() { std::free(reserve.exchange(nullptr)); }
+
+bool MemoryReserveReleased() { return reserveReleased; }
+
+void ThrowOnAllocationFailure() { throwsOnFailure = true; }

@@ -2,6 +2,7 @@
 // convention that every message of the tool follows.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 class CString;
@@ -37,9 +38,24 @@ void WriteConsoleLine(const CString& text);
 void WriteConsoleLine(std::string_view first, std::string_view second);
 
 // The memory report ("CString::CreateCharString") on standard error, then exit
-// status 1: the one ending of every allocation that fails.
+// status 1: the one ending of every allocation that fails (on a thread that
+// asked for it, std::bad_alloc is thrown instead).
 [[noreturn]] void ReportAllocationFailure();
 
 // Makes every failed heap allocation (including those of the standard library)
-// end in ReportAllocationFailure.
+// end in ReportAllocationFailure, but for the reserve below.
 void InstallAllocationFailureHandler();
+
+// A block of memory held while threads work beside the main one. The first
+// allocation that fails, on any thread, gives it back and is tried again;
+// MemoryReserveReleased then tells the holder, which stops its threads so that
+// the run goes on with the memory it would have had alone. False when the block
+// cannot be had.
+bool HoldMemoryReserve(std::size_t bytes);
+// Gives the reserve back unasked (the threads are done).
+void DropMemoryReserve();
+bool MemoryReserveReleased();
+// On the calling thread, an allocation that fails when no reserve is left
+// throws std::bad_alloc instead of ending the run: for a thread that can hand
+// its work back.
+void ThrowOnAllocationFailure();

@@ -93,8 +93,9 @@ bool ListDirectory(const char* directory, std::vector<DirEntry>& entries,
 // Identity of an existing directory (one query; invalid when unknown).
 FileId GetFileId(const char* path);
 
-// Result of reading a file that may or may not exist.
-enum class ReadStatus { Missing, Read };
+// Result of reading a file that may or may not exist. TooLarge: a regular file
+// larger than the limit the caller set, left unread.
+enum class ReadStatus { Missing, Read, TooLarge };
 
 // Reads a whole file's bytes as stored, with one open. Missing when no entry of
 // that name exists (as Exists would say). A directory, FIFO, device or
@@ -106,7 +107,7 @@ enum class ReadStatus { Missing, Read };
 // platform learns it with the open (its device is the device of the directory
 // that holds it); invalid otherwise.
 ReadStatus ReadFileBytes(const char* path, std::string& bytes, int* error = nullptr,
-                         FileId* file = nullptr);
+                         FileId* file = nullptr, std::size_t limit = SIZE_MAX);
 
 // ReadFileBytes, then the text-mode decoding below.
 ReadStatus ReadTextFile(const char* path, std::string& content, int* error = nullptr);
@@ -137,6 +138,23 @@ std::unique_ptr<TextStream> NewEmptyTextStream();
 // reported and never end the process (not even a pipe whose reader has gone):
 // the tool carries on, as with any console output.
 void WriteStandardOutput(const char* line, std::size_t length);
+
+// A thread of its own stack: the stack is given back whole when the thread is
+// joined, so that a run that stops its threads holds no more memory than one
+// that never started them. Join (or the destructor) waits for the body to end.
+class Thread {
+public:
+    virtual ~Thread() = default;
+    virtual void Join() = 0;
+};
+// Runs body(context) on a new thread with a stack of stackBytes; null when no
+// thread can be made (no memory, no more threads).
+std::unique_ptr<Thread> StartThread(void (*body)(void*), void* context, std::size_t stackBytes);
+
+// Lets threads allocate from the heap the main thread uses, where the C
+// library would otherwise reserve a heap for each (glibc reserves 64 MiB of
+// address space per arena); nothing where it does not.
+void ShareHeapBetweenThreads();
 
 // mktime with the Windows runtime's range: -1 before 1970-01-01 00:00:00 UTC or
 // after 3000-12-31 23:59:59. tm_isdst is set to -1 (left to the library).

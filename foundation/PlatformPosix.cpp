@@ -8,7 +8,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -311,7 +314,8 @@ FileId GetFileId(const char* path) {
     return FileId();
 }
 
-ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, FileId* file) {
+ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, FileId* file,
+                         std::size_t limit) {
     content.clear();
     if (file != nullptr) *file = FileId();
     if (path == nullptr || *path == '\0') {
@@ -333,9 +337,12 @@ ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, Fil
     struct stat info;
     const bool known = fstat(fd, &info) == 0;
     if (known && file != nullptr) *file = IdOf(info);
-    if (known && S_ISREG(info.st_mode)) {
-        ReadAll(fd, static_cast<size_t>(info.st_size), content);
+    const bool regular = known && S_ISREG(info.st_mode);
+    if (regular && static_cast<uint64_t>(info.st_size) > limit) {
+        close(fd);
+        return ReadStatus::TooLarge;
     }
+    if (regular) ReadAll(fd, static_cast<size_t>(info.st_size), content);
     close(fd);
     return ReadStatus::Read;
 }
@@ -473,6 +480,68 @@ void WriteStandardOutput(const char* line, std::size_t length) {
         line += written;
         length -= static_cast<std::size_t>(written);
     }
+}
+
+namespace {
+
+// A pthread on a stack mapped here, with a guard page below it, and unmapped at
+// the join: the C library's cache of thread stacks never holds it.
+class PosixThread : public Thread {
+public:
+    PosixThread(void (*body)(void*), void* context) : body_(body), context_(context) {}
+    ~PosixThread() override { Join(); }
+
+    bool Start(std::size_t stackBytes) {
+        const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        stackBytes = (stackBytes + page - 1) / page * page;
+        mappedBytes_ = stackBytes + page;
+        void* mapped = mmap(nullptr, mappedBytes_, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+        if (mapped == MAP_FAILED) return false;
+        mapped_ = static_cast<char*>(mapped);
+        mprotect(mapped_, page, PROT_NONE);
+        pthread_attr_t attributes;
+        bool started = pthread_attr_init(&attributes) == 0;
+        started = started && pthread_attr_setstack(&attributes, mapped_ + page, stackBytes) == 0 &&
+                  pthread_create(&thread_, &attributes, &PosixThread::Run, this) == 0;
+        pthread_attr_destroy(&attributes);
+        running_ = started;
+        return started;
+    }
+
+    void Join() override {
+        if (running_) pthread_join(thread_, nullptr);
+        running_ = false;
+        if (mapped_ != nullptr) munmap(mapped_, mappedBytes_);
+        mapped_ = nullptr;
+    }
+
+private:
+    static void* Run(void* self) {
+        auto* thread = static_cast<PosixThread*>(self);
+        thread->body_(thread->context_);
+        return nullptr;
+    }
+
+    void (*body_)(void*);
+    void* context_;
+    pthread_t thread_{};
+    char* mapped_ = nullptr;
+    std::size_t mappedBytes_ = 0;
+    bool running_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Thread> StartThread(void (*body)(void*), void* context, std::size_t stackBytes) {
+    auto thread = std::make_unique<PosixThread>(body, context);
+    if (!thread->Start(stackBytes)) return nullptr;
+    return thread;
+}
+
+void ShareHeapBetweenThreads() {
+    static const bool shared = mallopt(M_ARENA_MAX, 1) == 1;
+    (void)shared;
 }
 
 namespace {

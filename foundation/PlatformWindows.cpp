@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -41,16 +42,21 @@ bool IsDiskFile(int fd) {
     return GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) == FILE_TYPE_DISK;
 }
 
+// The size of an open disk file; 0 where it tells none.
+unsigned long long FileSize(int fd) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &size) || size.QuadPart < 0) {
+        return 0;
+    }
+    return static_cast<unsigned long long>(size.QuadPart);
+}
+
 // Reads an open disk file whole. Once the size the file had when opened has
 // arrived, the read that would only confirm the end is left out; a file that
 // reports no size (or keeps growing) is read until a read gives nothing.
 void ReadAll(int fd, std::string& content) {
-    LARGE_INTEGER size;
-    size_t expectedSize = 0;
-    if (GetFileSizeEx(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &size) && size.QuadPart > 0 &&
-        static_cast<unsigned long long>(size.QuadPart) < SIZE_MAX / 2) {
-        expectedSize = static_cast<size_t>(size.QuadPart);
-    }
+    const unsigned long long size = FileSize(fd);
+    const size_t expectedSize = size < SIZE_MAX / 2 ? static_cast<size_t>(size) : 0;
     content.resize(expectedSize > 0 ? expectedSize : 65536);
     size_t filled = 0;
     for (;;) {
@@ -355,7 +361,8 @@ FileId GetFileId(const char* path) {
     return id;
 }
 
-ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, FileId* file) {
+ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, FileId* file,
+                         std::size_t limit) {
     content.clear();
     // The runtime's open tells no volume serial number: the file's identity stays unknown.
     if (file != nullptr) *file = FileId();
@@ -373,6 +380,10 @@ ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, Fil
         return failure != ENOENT && Exists(path) ? ReadStatus::Read : ReadStatus::Missing;
     }
     if (error != nullptr) *error = 0;
+    if (IsDiskFile(fd) && FileSize(fd) > limit) {
+        _close(fd);
+        return ReadStatus::TooLarge;
+    }
     if (IsDiskFile(fd)) {
         ReadAll(fd, content);
     }
@@ -407,6 +418,52 @@ void WriteStandardOutput(const char* line, std::size_t length) {
     std::fwrite(line, 1, length, stdout);
     std::fflush(stdout);
 }
+
+namespace {
+
+// A thread of the runtime's, whose stack the system frees when it ends.
+class WindowsThread : public Thread {
+public:
+    WindowsThread(void (*body)(void*), void* context) : body_(body), context_(context) {}
+    ~WindowsThread() override { Join(); }
+
+    bool Start(std::size_t stackBytes) {
+        const uintptr_t handle =
+            _beginthreadex(nullptr, static_cast<unsigned>(stackBytes), &WindowsThread::Run, this,
+                           STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        handle_ = reinterpret_cast<HANDLE>(handle);
+        return handle != 0;
+    }
+
+    void Join() override {
+        if (handle_ == nullptr) return;
+        WaitForSingleObject(handle_, INFINITE);
+        CloseHandle(handle_);
+        handle_ = nullptr;
+    }
+
+private:
+    static unsigned __stdcall Run(void* self) {
+        auto* thread = static_cast<WindowsThread*>(self);
+        thread->body_(thread->context_);
+        return 0;
+    }
+
+    void (*body_)(void*);
+    void* context_;
+    HANDLE handle_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Thread> StartThread(void (*body)(void*), void* context, std::size_t stackBytes) {
+    auto thread = std::make_unique<WindowsThread>(body, context);
+    if (!thread->Start(stackBytes)) return nullptr;
+    return thread;
+}
+
+// The process heap serves every thread already.
+void ShareHeapBetweenThreads() {}
 
 long long MakeTime(std::tm* time) {
     const long long latest = 32535215999LL;  // 3000-12-31 23:59:59 UTC

@@ -862,6 +862,45 @@ class OutOfMemory(HostileTestCase):
                 self.assertEqual(result.err, MEMORY_REPORT)
 
 
+    def run_limited(self, args, megabytes, in_flight):
+        import resource
+
+        def limit():
+            resource.setrlimit(resource.RLIMIT_AS, (megabytes << 20, megabytes << 20))
+
+        return run_program([CONFIG.exe] + args, self.tmp, preexec_fn=limit, in_flight=in_flight)
+
+    def test_requests_in_flight_need_no_more_memory_than_walking_alone(self):
+        """Under an address-space limit that walking alone fits in, every number of requests
+        in flight gives the same run: large descriptors are left to the walk rather than read
+        by eight workers at once, thread stacks are small and threads share one heap, and
+        workers start only where a reserve for them can be had."""
+        if is_sanitized():
+            self.skipTest("the sanitizers need more address space than the limits allow")
+        large = [DriverSet("big%d" % i) for i in range(8)]
+        for s in large:
+            os.makedirs(self.u("big", s.where))
+            with open(self.u("big", s.where, "DrvSet.ini"), "wb") as f:
+                f.truncate(128 << 20)
+        small = [DriverSet("d%04d" % i, version="Win2003Server", date="01 Jan 2009",
+                           build=str(i)) for i in range(2000)]
+        self.make_sets("small", small)
+        for repo, megabytes in (("big", 400), ("small", 256), ("small", 48)):
+            args = [self.p(repo), "/B:" + self.p(repo + ".bat")]
+            alone = self.run_limited(args, megabytes, "1")
+            self.assertEqual(alone.rc, 0, alone.err)
+            with open(self.u(repo + ".bat"), "rb") as f:
+                batch = f.read()
+            for in_flight in ("8", "64", ""):
+                with self.subTest(repo=repo, limit=megabytes, in_flight=in_flight):
+                    os.remove(self.u(repo + ".bat"))
+                    result = self.run_limited(args, megabytes, in_flight)
+                    self.assertEqual((result.rc, result.err), (0, ""))
+                    self.assertEqual(result.out, alone.out)
+                    with open(self.u(repo + ".bat"), "rb") as f:
+                        self.assertEqual(f.read(), batch)
+
+
 @native_only("valgrind runs the native build")
 class Valgrind(HostileTestCase):
 

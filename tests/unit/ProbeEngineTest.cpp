@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <random>
 #include <set>
 #include <stdexcept>
@@ -19,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "ErrorHandler.h"
 #include "ProbeEngine.h"
 
 namespace {
@@ -200,7 +202,8 @@ TEST(ProbeEngineTest, SameWalkWhateverTheRequestsInFlightAndDelays) {
     {
         ProbeLog log(tree.nodes.size());
         ProbeEngine engine(
-            [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+            [&](const char*, const char*, const platform::FileId& id, std::size_t,
+                DirectoryProbe& out) {
                 log.Note(id.inode);
                 tree.Probe(id.inode, out);
             },
@@ -229,7 +232,14 @@ TEST(ProbeEngineTest, SameWalkWhateverTheRequestsInFlightAndDelays) {
         options.adaptiveInFlight = 8;
         options.now = &FakeNow;
         ProbeEngine engine(
-            [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+            [&](const char*, const char*, const platform::FileId& id, std::size_t readLimit,
+                DirectoryProbe& out) {
+                // Every fifth set is too large to read ahead: the walk reads it.
+                if (readLimit != SIZE_MAX && tree.nodes[id.inode].isSet && id.inode % 5 == 0) {
+                    out = DirectoryProbe();
+                    out.outcome = DirectoryProbe::LeftToWalk;
+                    return;
+                }
                 log.Note(id.inode);
                 fakeNanoseconds += id.inode >= 100 ? 1000000 : 1000;
                 std::minstd_rand delay(static_cast<unsigned>(id.inode * 31 + c.inFlight));
@@ -250,6 +260,44 @@ TEST(ProbeEngineTest, SameWalkWhateverTheRequestsInFlightAndDelays) {
     }
 }
 
+// Memory runs short in the middle of a walk with workers: the failing
+// allocation gets the reserve back, the walk stops the workers at its next
+// step and finishes alone with the same results.
+TEST(ProbeEngineTest, RunningShortOfMemoryStopsTheWorkersAndTheWalkGoesOn) {
+    const FakeTree tree = FakeTree::Random(400, 11);
+    auto walkWith = [&tree](unsigned inFlight, std::size_t shortAt, unsigned& workersAtEnd) {
+        std::atomic<bool> released{false};
+        ProbeEngine engine(
+            [&](const char*, const char*, const platform::FileId& id, std::size_t,
+                DirectoryProbe& out) {
+                if (id.inode == shortAt && !released.exchange(true)) {
+                    // An allocation that fails, on a thread of its own.
+                    std::thread([] {
+                        ThrowOnAllocationFailure();
+                        try {
+                            char* volatile block = new char[SIZE_MAX / 4];
+                            delete[] block;
+                        } catch (const std::bad_alloc&) {}
+                    }).join();
+                }
+                tree.Probe(id.inode, out);
+            },
+            ListedSubdirectories, Forced(inFlight));
+        TestWalk walk(engine);
+        walk.Enter(0, "r", WalkOrder());
+        workersAtEnd = engine.Workers();
+        EXPECT_EQ(MemoryReserveReleased(), inFlight > 1);
+        return walk.met;
+    };
+    const std::new_handler previous = std::set_new_handler(nullptr);
+    InstallAllocationFailureHandler();
+    unsigned workers = 0;
+    const std::vector<std::string> alone = walkWith(1, 0, workers);
+    EXPECT_EQ(walkWith(8, 120, workers), alone);
+    EXPECT_EQ(workers, 0u);
+    std::set_new_handler(previous);
+}
+
 TEST(ProbeEngineTest, RequestNoWorkerStartedIsMadeByTheCaller) {
     // The root lists three subdirectories; the two workers take the first two and
     // wait at the gate. The third, still queued, is made by the caller at once.
@@ -261,7 +309,8 @@ TEST(ProbeEngineTest, RequestNoWorkerStartedIsMadeByTheCaller) {
     Gate gate;
     std::vector<std::thread::id> madeBy(tree.nodes.size());
     ProbeEngine engine(
-        [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+        [&](const char*, const char*, const platform::FileId& id, std::size_t,
+            DirectoryProbe& out) {
             log.Note(id.inode);
             madeBy[id.inode] = std::this_thread::get_id();
             if (id.inode == 1 || id.inode == 2) gate.Pass();
@@ -298,7 +347,8 @@ TEST(ProbeEngineTest, ResultsHeldStayWithinTheBound) {
     ProbeEngine::Options options = Forced(4);
     options.maxHeld = 3;
     ProbeEngine engine(
-        [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+        [&](const char*, const char*, const platform::FileId& id, std::size_t,
+            DirectoryProbe& out) {
             if (id.inode != 0) {
                 const int ahead = ++started - taken;
                 int most = mostAhead;
@@ -328,7 +378,8 @@ TEST(ProbeEngineTest, ResultsHeldStayWithinTheBound) {
     options.maxHeld = 1024;
     options.maxHeldBytes = 1;
     ProbeEngine bytes(
-        [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+        [&](const char*, const char*, const platform::FileId& id, std::size_t,
+            DirectoryProbe& out) {
             if (id.inode != 0) ++started;
             tree.Probe(id.inode, out);
         },
@@ -348,7 +399,8 @@ TEST(ProbeEngineTest, FailuresReachTheCaller) {
     tree.nodes[3].isSet = true;
     Gate gate;
     ProbeEngine engine(
-        [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+        [&](const char*, const char*, const platform::FileId& id, std::size_t,
+            DirectoryProbe& out) {
             if (id.inode != 0) gate.Pass();
             if (id.inode == 2) throw std::runtime_error("probe of 2 failed");
             tree.Probe(id.inode, out);
@@ -376,7 +428,8 @@ TEST(ProbeEngineTest, StopsWithWorkQueuedAndRunning) {
     std::atomic<int> started{0};
     {
         ProbeEngine engine(
-            [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+            [&](const char*, const char*, const platform::FileId& id, std::size_t,
+                DirectoryProbe& out) {
                 if (id.inode != 0) {
                     ++started;
                     RunFor(5ms, [] { return false; });
@@ -423,7 +476,8 @@ TEST(ProbeEngineTest, AdaptiveStartAfterSlowProbesInARow) {
         options.now = &FakeNow;
         ProbeLog log(length);
         ProbeEngine engine(
-            [&](const char*, const char*, const platform::FileId& id, DirectoryProbe& out) {
+            [&](const char*, const char*, const platform::FileId& id, std::size_t,
+                DirectoryProbe& out) {
                 log.Note(id.inode);
                 const bool slow = id.inode < c.pattern.size() && c.pattern[id.inode] == 's';
                 fakeNanoseconds += slow ? 1000000 : 1000;
