@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "DriverSearchTool.h"
+#include "ErrorHandler.h"
 #include "PathName.h"
 #include "Platform.h"
 #include "TextFile.h"
@@ -123,6 +124,7 @@ int DriverSearchTool::WriteBatchFile(const CString& list, const CString* windows
 int DriverSearchTool::WriteBatchLines(const CString& shown,
                                       const std::vector<BatchVariable>& variables) {
     TextFile file;
+    FlushConsoleLines();  // the console shows the run up to here before the file is made
     if (!file.Open(batchPath, "w+")) {
         PrintLine("Error opening file:  " + shown);
         return kBatchFileError;

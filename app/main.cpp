@@ -9,5 +9,6 @@ int main(int argc, char** argv) {
     auto tool = std::make_unique<DriverSearchTool>();
     int result = tool->Run(argc, argv);
     tool.reset();
+    FlushConsoleLines();
     return result;
 }

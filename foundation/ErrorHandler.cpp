@@ -6,6 +6,7 @@
 #include "ErrorHandler.h"
 
 #include "CString.h"
+#include "ConsoleBuffer.h"
 #include "Platform.h"
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <iostream>
 #include <mutex>
 #include <new>
+#include <type_traits>
 
 namespace {
 
@@ -97,11 +99,24 @@ bool UserWantsToContinue() {
     return answer == 'y' || answer == 'Y';
 }
 
+// The console lines of the process, gathered into blocks: made on first use, in
+// storage of its own, and never destroyed, so that lines can be written and
+// flushed up to the last moment of any ending (exit handlers included).
+ConsoleBuffer& Console() {
+    static std::aligned_storage_t<sizeof(ConsoleBuffer), alignof(ConsoleBuffer)> storage;
+    static ConsoleBuffer* const console =
+        new (&storage) ConsoleBuffer(&platform::WriteStandardOutput, ConsoleBuffer::Options());
+    return *console;
+}
+
 }  // namespace
+
+void FlushConsoleLines() { Console().Flush(); }
 
 void ErrorHandler::Report(int mode, int kind, const char* source) {
     MessageBuffer message;
     Compose(message, kind, source);
+    FlushConsoleLines();  // every line before the report
     std::fprintf(stderr, "\n%s\n", message.Text());
     std::fflush(stderr);
     if (mode == ReportAndAsk && !UserWantsToContinue()) std::exit(1);
@@ -119,7 +134,7 @@ void WriteConsoleLine(std::string_view first, std::string_view second) {
     if (!first.empty()) std::memcpy(line, first.data(), first.size());
     if (!second.empty()) std::memcpy(line + first.size(), second.data(), second.size());
     line[length] = '\n';
-    platform::WriteStandardOutput(line, length + 1);
+    Console().Write(line, length + 1);
     if (line != small) delete[] line;
 }
 
@@ -140,6 +155,7 @@ void ReportAllocationFailure() {
     reporting.lock();  // never unlocked: the process ends here
     ErrorHandler().Report(ErrorHandler::ReportAndReturn, ErrorHandler::MemoryAllocationError,
                           "CString::CreateCharString");
+    FlushConsoleLines();
     std::fflush(stdout);
     std::_Exit(1);
 }

@@ -32,10 +32,14 @@ public:
     void Report(int mode, int kind, const char* source);
 };
 
-// Writes one console line: the text, "\n", then a flush, as one write.
+// Writes one console line: the text and "\n", whole. Lines are gathered into
+// blocks (ConsoleBuffer), none held back longer than 50 ms.
 void WriteConsoleLine(const CString& text);
 // The same for a line made of two pieces, without joining them first.
 void WriteConsoleLine(std::string_view first, std::string_view second);
+// Writes out every console line written so far: before anything that must come
+// after them (a report does so itself; the batch file, the end of the process).
+void FlushConsoleLines();
 
 // The memory report ("CString::CreateCharString") on standard error, then exit
 // status 1: the one ending of every allocation that fails (on a thread that

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string>
 
+#include <unistd.h>
+
 namespace {
 
 std::string ReportText(int kind, const char* source) {
@@ -111,8 +113,24 @@ TEST(ConsoleLine, TextNewlineAndFlush) {
     WriteConsoleLine(CString("\nHalvard Started..."));
     WriteConsoleLine(CString());
     WriteConsoleLine(CString('x', 1000));
+    FlushConsoleLines();
     EXPECT_EQ("\nHalvard Started...\n\n" + std::string(1000, 'x') + "\n",
               testing::internal::GetCapturedStdout());
+}
+
+// Lines gathered and not yet written go out before a report, whichever way it
+// ends the process (exit, or _Exit for the memory report).
+void LineThenReport(bool memory) {
+    dup2(2, 1);  // both into the stream the death test reads
+    WriteConsoleLine(CString("a line before"));
+    if (memory) ReportAllocationFailure();
+    ErrorHandler().Report(ErrorHandler::ReportAndExit, ErrorHandler::MessageOnly, "the report");
+}
+
+TEST(ConsoleLineDeathTest, WrittenBeforeAnyReport) {
+    EXPECT_EXIT(LineThenReport(false), testing::ExitedWithCode(1), "a line before\\s+the report");
+    EXPECT_EXIT(LineThenReport(true), testing::ExitedWithCode(1),
+                "a line before\\s+Memory Allocation Error");
 }
 
 }  // namespace
