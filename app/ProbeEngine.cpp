@@ -39,14 +39,33 @@ std::size_t ProbeEngine::KeyHash::operator()(const Key& key) const {
     return static_cast<std::size_t>(hash ^ (hash >> 32));
 }
 
+unsigned InFlightGrowth::Next(unsigned count, double rate, bool waited) {
+    if (stopped_ || count >= bound_) {
+        stopped_ = true;
+        return count;
+    }
+    if (judging_) {
+        judging_ = false;
+        if (rate < rateBefore_ * gain_) {
+            stopped_ = true;  // the last doubling did not pay: no more
+            return count;
+        }
+    }
+    if (!waited) return count;
+    rateBefore_ = rate;
+    judging_ = true;
+    return std::min(count * 2, bound_);
+}
+
 ProbeEngine::ProbeEngine(ProbeFunction probe, ChildrenFunction children, const Options& options,
                          const DirectorySet* entered)
     : probe_(std::move(probe)),
       children_(std::move(children)),
       options_(options),
       entered_(entered),
-      adaptive_(options.inFlight == 0) {
-    if (options_.inFlight >= 2) StartWorkers(options_.inFlight);
+      adaptive_(options.inFlight == 0),
+      growth_(options.maxInFlight, options.growthGain) {
+    if (options_.inFlight >= 2) StartWorkers(options_.inFlight, false);
 }
 
 ProbeEngine::~ProbeEngine() {
@@ -59,19 +78,32 @@ std::size_t ProbeEngine::ReserveBytes(unsigned count, const Options& options) {
     return count * options.stackBytes + 2 * options.maxHeldBytes + (std::size_t(8) << 20);
 }
 
-void ProbeEngine::StartWorkers(unsigned count) {
+void ProbeEngine::StartWorkers(unsigned count, bool mayGrow) {
     platform::ShareHeapBetweenThreads();
     while (count >= 2 && !HoldMemoryReserve(ReserveBytes(count, options_))) count /= 2;
     if (count < 2) return;  // no room to spare: the walk goes on alone
-    // Each worker's share of the bytes held, set before any worker reads it.
-    readLimit_ = std::max<std::size_t>(options_.maxHeldBytes / count, std::size_t(64) << 10);
-    workers_.reserve(count);
-    for (unsigned i = 0; i < count; ++i) {
-        auto worker = platform::StartThread(&ProbeEngine::WorkerMain, this, options_.stackBytes);
-        if (!worker) break;  // no more threads: go on with those there are
-        workers_.push_back(std::move(worker));
+    // Each worker's share of the bytes held, for the most workers there may be:
+    // set before any worker reads it, and never changed.
+    const unsigned most = mayGrow ? std::max(count, options_.maxInFlight) : count;
+    readLimit_ = std::max<std::size_t>(options_.maxHeldBytes / most, std::size_t(64) << 10);
+    workers_.reserve(mayGrow ? most : count);
+    AddWorkers(count);
+    if (workers_.empty()) {
+        DropMemoryReserve();
+        return;
     }
-    if (workers_.empty()) DropMemoryReserve();
+    growing_ = mayGrow && Workers() < options_.maxInFlight;
+    windowStart_ = options_.now();
+}
+
+bool ProbeEngine::AddWorkers(unsigned count) {
+    while (workers_.size() < count) {
+        auto worker = platform::StartThread(&ProbeEngine::WorkerMain, this, options_.stackBytes);
+        if (!worker) return false;  // no more threads: go on with those there are
+        workers_.push_back(std::move(worker));
+        workerCount_ = static_cast<unsigned>(workers_.size());
+    }
+    return true;
 }
 
 void ProbeEngine::StopWorkers() {
@@ -82,6 +114,7 @@ void ProbeEngine::StopWorkers() {
     workReady_.notify_all();
     for (auto& worker : workers_) worker->Join();
     workers_.clear();
+    workerCount_ = 0;
     // Nothing runs now: what was made or queued goes, and the walk makes the rest.
     queue_.clear();
     slots_.clear();
@@ -89,6 +122,7 @@ void ProbeEngine::StopWorkers() {
     held_ = 0;
     heldBytes_ = 0;
     adaptive_ = false;
+    growing_ = false;
 }
 
 void ProbeEngine::WorkerMain(void* engine) {
@@ -100,37 +134,83 @@ void ProbeEngine::Take(const char* directory, const char* file, const platform::
                        const WalkOrder& order, DirectoryProbe& out) {
     if (!workers_.empty() && MemoryReserveReleased()) StopWorkers();
     if (workers_.empty()) {
-        if (!adaptive_) {
-            probe_(directory, file, id, SIZE_MAX, out);
-            return;
-        }
-        const Clock::time_point start = options_.now();
-        probe_(directory, file, id, SIZE_MAX, out);
-        if (options_.now() - start < options_.slowProbe) {
-            slowInARow_ = 0;
-            return;
-        }
-        if (++slowInARow_ < options_.slowRun) return;
-        adaptive_ = false;
-        // What the walk entered so far is never read ahead again.
-        if (entered_ != nullptr) seen_ = *entered_;
-        if (id.valid) seen_.Insert(id);
-        StartWorkers(options_.adaptiveInFlight);
-        if (workers_.empty()) return;
-        // Read ahead from here on.
-        std::vector<ProbeRequest> children;
-        children_(ProbeRequest{directory, file, id, order}, out, children);
-        std::size_t queued;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            queued = QueueChildren(children);
-        }
-        WakeWorkers(queued);
+        TakeAlone(directory, file, id, order, out);
         return;
     }
+    if (!growing_) {
+        TakeFromWorkers(directory, file, id, order, out);
+        return;
+    }
+    const Clock::time_point start = options_.now();
+    if (TakeFromWorkers(directory, file, id, order, out)) windowWaited_ += options_.now() - start;
+    NoteTaken();
+}
+
+void ProbeEngine::NoteTaken() {
+    if (++windowTaken_ < options_.growthWindow) return;
+    const Clock::time_point now = options_.now();
+    const Clock::duration window = now - windowStart_;
+    const double seconds = std::max(std::chrono::duration<double>(window).count(), 1e-9);
+    const unsigned count = Workers();
+    // The rate of results made (by workers and the walk): the walk takes them in
+    // bursts, all that lie ready after one it waited for. Waiting for half the
+    // window or more: the results came no sooner than asked for.
+    std::size_t made;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        made = made_ + madeHere_;
+    }
+    const unsigned next = growth_.Next(count, static_cast<double>(made - windowMade_) / seconds,
+                                       windowWaited_ * 2 >= window);
+    if (next > count) {
+        // The reserve for the new number first; none added where it cannot be had.
+        const bool grown = !MemoryReserveReleased() &&
+                           options_.growReserve(ReserveBytes(next, options_)) && AddWorkers(next);
+        if (!grown) growing_ = false;
+    }
+    if (growth_.Stopped()) growing_ = false;
+    windowTaken_ = 0;
+    windowMade_ = made;
+    windowWaited_ = Clock::duration::zero();
+    windowStart_ = options_.now();  // after the threads were made
+}
+
+void ProbeEngine::TakeAlone(const char* directory, const char* file, const platform::FileId& id,
+                            const WalkOrder& order, DirectoryProbe& out) {
+    if (!adaptive_) {
+        probe_(directory, file, id, SIZE_MAX, out);
+        return;
+    }
+    const Clock::time_point start = options_.now();
+    probe_(directory, file, id, SIZE_MAX, out);
+    if (options_.now() - start < options_.slowProbe) {
+        slowInARow_ = 0;
+        return;
+    }
+    if (++slowInARow_ < options_.slowRun) return;
+    adaptive_ = false;
+    // What the walk entered so far is never read ahead again.
+    if (entered_ != nullptr) seen_ = *entered_;
+    if (id.valid) seen_.Insert(id);
+    StartWorkers(options_.adaptiveInFlight, true);
+    if (workers_.empty()) return;
+    // Read ahead from here on.
+    std::vector<ProbeRequest> children;
+    children_(ProbeRequest{directory, file, id, order}, out, children);
+    std::size_t queued;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queued = QueueChildren(children);
+    }
+    WakeWorkers(queued);
+}
+
+bool ProbeEngine::TakeFromWorkers(const char* directory, const char* file,
+                                  const platform::FileId& id, const WalkOrder& order,
+                                  DirectoryProbe& out) {
     if (!id.valid) {
         ProbeHere(directory, file, id, order, out);
-        return;
+        return true;
     }
 
     std::unique_lock<std::mutex> lock(mutex_);
@@ -139,7 +219,7 @@ void ProbeEngine::Take(const char* directory, const char* file, const platform::
         seen_.Insert(id);
         lock.unlock();
         ProbeHere(directory, file, id, order, out);
-        return;
+        return true;
     }
     Slot& slot = found->second;
     // Two directories can share a listing's hint of identity (a mount point shows
@@ -153,30 +233,38 @@ void ProbeEngine::Take(const char* directory, const char* file, const platform::
         auto node = slots_.extract(found);
         lock.unlock();
         ProbeHere(directory, file, id, order, out);
-        return;
+        return true;
     }
+    const bool waited = slot.state != State::Done;
+    awaited_ = &slot;
     resultReady_.wait(lock, [&slot] { return slot.state == State::Done; });
+    awaited_ = nullptr;
+    // Workers wait for room only when the bound was reached: wake one then.
+    const bool full = held_ >= options_.maxHeld || heldBytes_ >= options_.maxHeldBytes;
     std::swap(out, slot.result);
     std::exception_ptr failure = std::move(slot.failure);
     --held_;
     heldBytes_ -= out.Bytes();
     auto node = slots_.extract(found);  // freed after the lock is released
+    const bool roomMade = full && WorkAvailable();
     lock.unlock();
-    WakeWorkers(1);  // room for one more
+    if (roomMade) WakeWorkers(1);
     if (!samePath || out.outcome == DirectoryProbe::LeftToWalk) {
         // Made here after all, into the caller's own buffers, with the result
         // that is not used freed first.
         std::swap(out, node.mapped().result);
         node = decltype(node)();
         ProbeHere(directory, file, id, order, out);
-        return;
+        return true;
     }
     if (failure) std::rethrow_exception(failure);
+    return waited;
 }
 
 void ProbeEngine::ProbeHere(const char* directory, const char* file, const platform::FileId& id,
                             const WalkOrder& order, DirectoryProbe& out) {
     probe_(directory, file, id, SIZE_MAX, out);
+    ++madeHere_;
     std::vector<ProbeRequest> children;
     children_(ProbeRequest{directory, file, id, order}, out, children);
     if (children.empty()) return;
@@ -225,7 +313,7 @@ std::size_t ProbeEngine::QueueChildren(std::vector<ProbeRequest>& children) {
 }
 
 void ProbeEngine::WakeWorkers(std::size_t count) {
-    if (count >= workers_.size()) {
+    if (count >= Workers()) {
         workReady_.notify_all();
         return;
     }
@@ -273,8 +361,9 @@ void ProbeEngine::WorkerLoop() {
         slot.failure = failure;
         slot.state = State::Done;
         heldBytes_ += bytes;
+        ++made_;
         const std::size_t queued = QueueChildren(children);
-        resultReady_.notify_all();
+        if (awaited_ == &slot) resultReady_.notify_one();  // the walk waits for this one
         WakeWorkers(queued);
     }
 }

@@ -24,6 +24,12 @@
 //   workers and times each probe the caller makes; after a run of slow ones in
 //   a row (round trips of a network share, not of a warm local disk) it starts
 //   its workers. A single slow probe among fast ones resets the count.
+// - Started so, the workers grow while it pays (InFlightGrowth): the rate at
+//   which results are made is measured over windows of results taken;
+//   while the walk waited for its results, the workers double, up to a bound,
+//   and once a doubling did not raise the rate by a quarter they stay as they
+//   are. A share serves as many requests as are sent, but only up to what its
+//   client and server keep in flight, and only while the walk itself keeps up.
 // - Threads that cannot be created leave the engine with those that could
 //   (none: the walk goes on alone). An exception thrown by a probe made in a
 //   worker is thrown again from the Take that asks for that result.
@@ -36,12 +42,17 @@
 //   - Each worker runs on a stack of its own (stackBytes), given back when it
 //     is joined, and the threads share the main heap.
 //   - Before workers start, a reserve of that bound is taken (ReserveBytes);
-//     where it cannot be had, half as many are tried, down to none.
+//     where it cannot be had, half as many are tried, down to none. Before
+//     workers are added, a reserve for the new number replaces it; where it
+//     cannot be had, none are added and the workers grow no more.
+//   - Workers that may grow read up to the share of the largest number
+//     allowed, set before the first starts and never changed.
 //   - The first allocation that fails gives the reserve back; the walk then
 //     stops the workers and drops what they made, and goes on alone. A worker
 //     whose allocation fails after that hands its request back to the walk.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -56,6 +67,7 @@
 #include <vector>
 
 #include "DirectorySet.h"
+#include "ErrorHandler.h"
 #include "Platform.h"
 
 // What one look at a directory found.
@@ -94,6 +106,27 @@ struct ProbeRequest {
     WalkOrder order;
 };
 
+// How many requests to keep in flight, from the rate at which results are
+// made, window by window. The first window after a doubling tells whether
+// it paid: a rate less than gain times the one before ends the growth for good.
+// A window in which the walk did not wait for its results (they were made
+// before it asked) does not grow them: more in flight would not be taken sooner.
+class InFlightGrowth {
+public:
+    InFlightGrowth(unsigned bound, double gain) : bound_(bound), gain_(gain) {}
+    // The end of a window at count workers, with the rate of results made (per
+    // second) and whether the walk waited for them; the count to go on with.
+    unsigned Next(unsigned count, double rate, bool waited);
+    bool Stopped() const { return stopped_; }
+
+private:
+    unsigned bound_;
+    double gain_;
+    double rateBefore_ = 0;  // the rate of the window that decided the last doubling
+    bool judging_ = false;   // the next window tells whether that doubling paid
+    bool stopped_ = false;
+};
+
 class ProbeEngine {
 public:
     // Looks at one directory. Called by workers and the caller, concurrently.
@@ -114,11 +147,20 @@ public:
         // when the thread is preempted, never several in a row; one on a share at
         // least one round trip (0.2 ms and more).
         std::chrono::nanoseconds slowProbe = std::chrono::microseconds(150);
-        unsigned slowRun = 8;        // slow probes in a row that start the workers
-        std::size_t maxHeld = 1024;  // results made and not yet taken
+        unsigned slowRun = 8;  // slow probes in a row that start the workers
+        // Growth of the workers started adaptively: up to maxInFlight, judged
+        // over windows of growthWindow results taken.
+        unsigned maxInFlight = 256;
+        std::size_t growthWindow = 512;
+        double growthGain = 1.25;
+        // Results made or being made and not yet taken: room for those the walk
+        // needs next beside what 256 workers read ahead of it, or the walk
+        // meets requests nobody could start and makes them itself, one by one.
+        std::size_t maxHeld = 4096;
         std::size_t maxHeldBytes = std::size_t(16) << 20;
         std::size_t stackBytes = std::size_t(256) << 10;  // of each worker
         Clock::time_point (*now)() = &Clock::now;
+        bool (*growReserve)(std::size_t bytes) = &GrowMemoryReserve;
     };
 
     // The number of requests in flight a text asks for (an environment value):
@@ -142,7 +184,7 @@ public:
     // Requests the walk will make later, to be read ahead while workers run.
     void Queue(std::vector<ProbeRequest>& requests);
 
-    unsigned Workers() const { return static_cast<unsigned>(workers_.size()); }
+    unsigned Workers() const { return workerCount_.load(); }
 
     // The memory that count workers may take beyond the walk alone, at most.
     static std::size_t ReserveBytes(unsigned count, const Options& options);
@@ -164,7 +206,18 @@ private:
         std::exception_ptr failure;
     };
 
-    void StartWorkers(unsigned count);
+    // mayGrow: workers may be added later, up to maxInFlight.
+    void StartWorkers(unsigned count, bool mayGrow);
+    // Up to count workers in all; false when no more threads could be made.
+    bool AddWorkers(unsigned count);
+    void TakeAlone(const char* directory, const char* file, const platform::FileId& id,
+                   const WalkOrder& order, DirectoryProbe& out);
+    // True when the walk waited for the result (made it, or waited while a
+    // worker made it).
+    bool TakeFromWorkers(const char* directory, const char* file, const platform::FileId& id,
+                         const WalkOrder& order, DirectoryProbe& out);
+    // Counts a result taken toward the window; grows the workers at its end.
+    void NoteTaken();
     // Stops the workers and drops what they made: the walk goes on alone.
     void StopWorkers();
     static void WorkerMain(void* engine);
@@ -184,15 +237,25 @@ private:
     bool adaptive_;
     unsigned slowInARow_ = 0;
     std::size_t readLimit_ = SIZE_MAX;  // of a descriptor read by a worker
+    InFlightGrowth growth_;
+    bool growing_ = false;
+    std::size_t windowTaken_ = 0;
+    std::size_t windowMade_ = 0;      // the results made when the window began
+    std::size_t madeHere_ = 0;        // by the caller
+    std::size_t made_ = 0;            // by workers (under the lock)
+    Clock::duration windowWaited_{};  // the walk's time in takes that waited
+    Clock::time_point windowStart_;
 
     std::mutex mutex_;
     std::condition_variable workReady_;    // workers: a request queued, room freed, stop
-    std::condition_variable resultReady_;  // the caller: a result made
+    std::condition_variable resultReady_;  // the caller: the result it waits for made
+    const Slot* awaited_ = nullptr;        // the slot the caller waits for
     std::unordered_map<Key, Slot, KeyHash> slots_;
     std::map<WalkOrder, Slot*> queue_;
     DirectorySet seen_;          // every identity ever queued or probed
     std::size_t held_ = 0;       // slots running or done
     std::size_t heldBytes_ = 0;  // bytes of the done ones
     bool stopping_ = false;
-    std::vector<std::unique_ptr<platform::Thread>> workers_;
+    std::vector<std::unique_ptr<platform::Thread>> workers_;  // the caller's alone
+    std::atomic<unsigned> workerCount_{0};                    // for every thread
 };

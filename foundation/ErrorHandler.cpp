@@ -186,6 +186,19 @@ bool HoldMemoryReserve(std::size_t bytes) {
     return true;
 }
 
+bool GrowMemoryReserve(std::size_t bytes) {
+    void* block = std::malloc(bytes);
+    if (block == nullptr) return false;
+    void* held = reserve.load();
+    // Given back meanwhile (an allocation failed): that stands, and nothing grows.
+    if (held == nullptr || !reserve.compare_exchange_strong(held, block)) {
+        std::free(block);
+        return false;
+    }
+    std::free(held);
+    return true;
+}
+
 void DropMemoryReserve() { std::free(reserve.exchange(nullptr)); }
 
 bool MemoryReserveReleased() { return reserveReleased; }

@@ -56,6 +56,10 @@ void InstallAllocationFailureHandler();
 // the run goes on with the memory it would have had alone. False when the block
 // cannot be had.
 bool HoldMemoryReserve(std::size_t bytes);
+// Replaces the reserve held by a larger one, taken before the other is given
+// back; false (the reserve held stays) when it cannot be had, or when no reserve
+// is held (none taken, or given back by an allocation that failed).
+bool GrowMemoryReserve(std::size_t bytes);
 // Gives the reserve back unasked (the threads are done).
 void DropMemoryReserve();
 bool MemoryReserveReleased();

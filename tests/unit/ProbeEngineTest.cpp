@@ -6,6 +6,7 @@
 // stops with work queued; the adaptive start counts slow probes in a row.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -230,6 +231,8 @@ TEST(ProbeEngineTest, SameWalkWhateverTheRequestsInFlightAndDelays) {
         ProbeEngine::Options options = Forced(c.inFlight);
         options.maxHeld = c.maxHeld;
         options.adaptiveInFlight = 8;
+        options.maxInFlight = 32;  // and started adaptively, they may grow in the walk
+        options.growthWindow = 16;
         options.now = &FakeNow;
         ProbeEngine engine(
             [&](const char*, const char*, const platform::FileId& id, std::size_t readLimit,
@@ -249,7 +252,11 @@ TEST(ProbeEngineTest, SameWalkWhateverTheRequestsInFlightAndDelays) {
             ListedSubdirectories, options);
         TestWalk walk(engine);
         walk.Enter(0, "r", WalkOrder());
-        EXPECT_EQ(engine.Workers(), c.inFlight ? c.inFlight : 8);
+        if (c.inFlight != 0) {
+            EXPECT_EQ(engine.Workers(), c.inFlight);
+        }
+        EXPECT_GE(engine.Workers(), c.inFlight ? c.inFlight : 8);
+        EXPECT_LE(engine.Workers(), c.inFlight ? c.inFlight : 32);
         EXPECT_EQ(walk.met, expected);
         // Who made which probe is up to the scheduler (a slow machine may start
         // its threads after the walk is over); that workers take queued requests
@@ -489,6 +496,108 @@ TEST(ProbeEngineTest, AdaptiveStartAfterSlowProbesInARow) {
         EXPECT_EQ(engine.Workers(), c.workers);
         EXPECT_EQ(walk.met.size(), length);
         for (std::size_t node = 0; node < length; ++node) EXPECT_EQ(log.counts[node], 1);
+    }
+}
+
+TEST(ProbeEngineTest, GrowthDoublesWhileItPays) {
+    // Windows in turn: the rate of results taken and whether the walk waited
+    // (w) or not (-); the counts it goes on with after each. Bound 64, gain 1.25.
+    struct Window {
+        double rate;
+        char waited;
+    };
+    struct Case {
+        const char* name;
+        unsigned start;
+        std::vector<Window> windows;
+        std::vector<unsigned> counts;
+    };
+    const Case cases[] = {
+        {"doubles to the bound", 8, {{1, 'w'}, {2, 'w'}, {4, 'w'}, {8, 'w'}}, {16, 32, 64, 64}},
+        {"a doubling that did not pay ends it",
+         8,
+         {{1, 'w'}, {2, 'w'}, {2.4, 'w'}, {9, 'w'}},
+         {16, 32, 32, 32}},
+        {"a quarter more pays", 8, {{4, 'w'}, {5, 'w'}, {6, 'w'}}, {16, 32, 32}},
+        {"not waited: no growth, and none judged",
+         8,
+         {{1, '-'}, {1, '-'}, {1, 'w'}, {2, 'w'}},
+         {8, 8, 16, 32}},
+        {"judged even when not waited", 8, {{1, 'w'}, {1, '-'}, {9, 'w'}}, {16, 16, 16}},
+        {"judged, then waits before the next",
+         8,
+         {{1, 'w'}, {2, '-'}, {2, 'w'}, {4, 'w'}},
+         {16, 16, 32, 64}},
+        {"the bound caps a doubling", 48, {{1, 'w'}, {2, 'w'}}, {64, 64}},
+        {"at the bound from the start", 64, {{1, 'w'}}, {64}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        InFlightGrowth growth(64, 1.25);
+        unsigned count = c.start;
+        std::vector<unsigned> counts;
+        for (const Window& window : c.windows) {
+            count = growth.Next(count, window.rate, window.waited == 'w');
+            counts.push_back(count);
+        }
+        EXPECT_EQ(counts, c.counts);
+    }
+}
+
+// The workers started adaptively grow on a clock by which the rate of results
+// follows the workers (a share that answers as many as are sent), stop after
+// one doubling where it does not, grow not where the reserve cannot be had nor
+// where their number is forced; the walk finds the same throughout.
+std::atomic<std::size_t> reserveLimit{SIZE_MAX};
+bool LimitedReserve(std::size_t bytes) { return bytes <= reserveLimit && GrowMemoryReserve(bytes); }
+
+TEST(ProbeEngineTest, WorkersGrowWhileTheRateFollows) {
+    const FakeTree tree = FakeTree::Random(1500, 5);
+    struct Case {
+        const char* name;
+        unsigned inFlight;
+        bool rateFollows;
+        std::size_t reserveFor;  // workers the reserve can be had for
+        unsigned workers;
+    };
+    const Case cases[] = {
+        {"the rate follows", 0, true, 256, 32},
+        {"the rate stays", 0, false, 256, 8},
+        {"no reserve for more", 0, true, 4, 4},
+        {"forced", 4, true, 256, 4},
+    };
+    std::vector<std::string> expected;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProbeEngine::Options options = Forced(c.inFlight);
+        options.adaptiveInFlight = 4;
+        options.maxInFlight = 32;
+        options.growthWindow = 16;
+        options.maxHeld = 1;  // the walk mostly makes or waits for what it takes
+        options.now = &FakeNow;
+        options.growReserve = &LimitedReserve;
+        reserveLimit = ProbeEngine::ReserveBytes(static_cast<unsigned>(c.reserveFor), options);
+        ProbeLog log(tree.nodes.size());
+        std::atomic<ProbeEngine*> self{nullptr};
+        ProbeEngine engine(
+            [&](const char*, const char*, const platform::FileId& id, std::size_t,
+                DirectoryProbe& out) {
+                log.Note(id.inode);
+                const ProbeEngine* engine = self;
+                const unsigned workers = engine != nullptr ? std::max(engine->Workers(), 1u) : 1;
+                fakeNanoseconds += c.rateFollows ? 1000000 / workers : 1000000;
+                tree.Probe(id.inode, out);
+            },
+            ListedSubdirectories, options);
+        self = &engine;
+        TestWalk walk(engine);
+        walk.Enter(0, "r", WalkOrder());
+        EXPECT_EQ(engine.Workers(), c.workers);
+        if (expected.empty()) expected = walk.met;
+        EXPECT_EQ(walk.met, expected);
+        for (std::size_t node = 0; node < tree.nodes.size(); ++node) {
+            EXPECT_EQ(log.counts[node], walk.entered.count(node) ? 1 : 0) << "node " << node;
+        }
     }
 }
 
