@@ -4,25 +4,28 @@
 # local disk the tool and an older build of it against the walker, in one run. Then the
 # system calls of a run with requests in flight (strace -f). See bench/README.md.
 #
-#   bench/latency.sh [--quick] [--sizes "N1 N2"] [--delays "0 200 1000 5000"] [--runs K]
-#                    [--local-runs K] [--baseline REV] [--cache DIR] [--seed S]
-#                    [--no-strace]
+#   bench/latency.sh [--quick] [--sizes "N1 N2"] [--delays "0 1000 5000 20000 50000"]
+#                    [--runs K] [--local-runs K] [--baseline REV] [--cache DIR] [--seed S]
+#                    [--walker-max-s S] [--no-strace]
 #
-# The longest line (20,000 sets at 5 ms) takes minutes: run it in the background.
+# The longest lines (the walker at 20,000 sets and 5 ms) take minutes: run it in the
+# background. Where the walker would take longer than S seconds (default 300) its time
+# is computed from its round trips. Then the write calls of each command line.
 set -euo pipefail
 
 BENCH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 SOURCE_DIR=$(dirname "$BENCH_DIR")
 CACHE_DIR=${HALVARD_BENCH_CACHE:-/tmp/halvard-bench}
 SIZES="2000 20000"
-DELAYS="0 200 1000 5000"
+DELAYS="0 1000 5000 20000 50000"
+WALKER_MAX=300
 RUNS=3
 LOCAL_RUNS=15
 BASELINE=""
 SEED=1
 TRACE=1
 
-usage() { sed -n '2,11p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
 
 while [[ $# -gt 0 ]]; do
     case $1 in
@@ -34,6 +37,7 @@ while [[ $# -gt 0 ]]; do
         --baseline) BASELINE=$2; shift ;;
         --cache) CACHE_DIR=$2; shift ;;
         --seed) SEED=$2; shift ;;
+        --walker-max-s) WALKER_MAX=$2; shift ;;
         --no-strace) TRACE=0 ;;
         -h|--help) usage; exit 0 ;;
         *) echo "latency.sh: unknown argument $1" >&2; usage >&2; exit 2 ;;
@@ -82,7 +86,8 @@ RESULTS=$CACHE_DIR/latency-$(date +%Y%m%d-%H%M%S).jsonl
 echo "== timed runs (sizes: $SIZES; delays in us: $DELAYS)"
 python3 "$BENCH_DIR/latency.py" --tool "$TOOL" --walker "$WALKER" --shim "$SHIM" \
     --repos "$CACHE_DIR" --sizes "$SIZES" --delays "$DELAYS" --runs "$RUNS" \
-    --local-runs "$LOCAL_RUNS" "${baseline_args[@]}" --out "$RESULTS"
+    --local-runs "$LOCAL_RUNS" --walker-max-s "$WALKER_MAX" "${baseline_args[@]}" \
+    --out "$RESULTS"
 
 if [[ $TRACE -eq 1 ]]; then
     if ! command -v strace > /dev/null; then "$SOURCE_DIR/scripts/apt-install.sh" strace; fi
@@ -98,6 +103,26 @@ if [[ $TRACE -eq 1 ]]; then
             --cwd "$CACHE_DIR/work" --n "$n" --label "in flight 16" --program tool \
             --out "$RESULTS"
         rm -f "$trace"
+    done
+    echo
+    echo "== write calls on standard output (strace -f), local disk"
+    programs=("tool $TOOL")
+    if [[ -n $BASELINE ]]; then programs+=("baseline $BUILD_DIR/baseline/halvard"); fi
+    for n in $SIZES; do
+        narrow=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["params"]["narrow_type"])' \
+            "$CACHE_DIR/repo-$n/.complete")
+        for options in "/W:5" "/W:5 /M:$narrow" "/W:5 /B:OUT.bat"; do
+            for entry in "${programs[@]}"; do
+                read -r name path <<< "$entry"
+                trace=$CACHE_DIR/work/writes.trace
+                # shellcheck disable=SC2086  # the options are shell words
+                (cd "$CACHE_DIR/work" && strace -f -e trace=write -o "$trace" "$path" \
+                    "$CACHE_DIR/repo-$n" $options > /dev/null)
+                printf '{"kind": "writes", "n": %d, "options": "%s", "program": "%s", "writes": %d}\n' \
+                    "$n" "$options" "$name" "$(grep -c 'write(1,' "$trace")" >> "$RESULTS"
+                rm -f "$trace"
+            done
+        done
     done
 fi
 echo
