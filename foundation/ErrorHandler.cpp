@@ -124,14 +124,15 @@ void WriteConsoleLine(std::string_view first, std::string_view second) {
 
 // Threads that run out of memory together make one report: the first reports
 // and ends the process at once, without running exit handlers under the feet of
-// the others, which wait for that end.
+// the others, which wait for that end. The status is the general application
+// error: 1 would tell the calling script that the run found no driver set.
 void ReportAllocationFailure() {
     static std::mutex reporting;
     reporting.lock();  // never unlocked: the process ends here
     ErrorHandler().Report(ErrorHandler::ReportAndReturn, ErrorHandler::MemoryAllocationError,
                           "CString::CreateCharString");
     std::fflush(stdout);
-    std::_Exit(1);
+    std::_Exit(kAllocationFailureStatus);
 }
 
 void InstallAllocationFailureHandler() { std::set_new_handler(ReportAllocationFailure); }

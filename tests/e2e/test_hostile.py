@@ -775,8 +775,9 @@ class OutOfMemory(HostileTestCase):
     def test_running_out_of_memory_mid_run(self):
         """A descriptor of 1 GiB (sparse: no disk used) under a 256 MiB address-space limit:
         the allocation fails in the middle of the search. The memory report naming
-        CString::CreateCharString goes to standard error, the exit status is 1, nothing is
-        written and an existing batch file is left as it was."""
+        CString::CreateCharString goes to standard error, the exit status is 6 (a general
+        error: 1 would read as "no driver set found"), nothing is written and an existing
+        batch file is left as it was."""
         if is_sanitized():
             self.skipTest("AddressSanitizer needs more address space than the limit allows")
         import resource
@@ -792,7 +793,7 @@ class OutOfMemory(HostileTestCase):
 
         result = run_program([CONFIG.exe, repo, "/B:" + self.u("old.bat")], self.tmp,
                              preexec_fn=limit)
-        self.assertEqual(result.rc, 1)
+        self.assertEqual(result.rc, 6)
         self.assertEqual(result.out, "".join(line + "\n" for line in START + [
             "Searching for all Driver Sets..."]))
         self.assertEqual(result.err, MEMORY_REPORT)
@@ -802,7 +803,7 @@ class OutOfMemory(HostileTestCase):
     def test_running_out_of_memory_with_requests_in_flight(self):
         """Sixteen descriptors of 1 GiB each, read by sixteen workers at once under a 512 MiB
         limit: allocations fail in several threads together, and the run still ends with one
-        memory report and exit status 1, as alone."""
+        memory report and exit status 6, as alone."""
         if is_sanitized():
             self.skipTest("the sanitizers need more address space than the limit allows")
         import resource
@@ -819,7 +820,7 @@ class OutOfMemory(HostileTestCase):
             with self.subTest(in_flight=in_flight):
                 result = run_program([CONFIG.exe, repo], self.tmp, preexec_fn=limit,
                                      in_flight=in_flight)
-                self.assertEqual(result.rc, 1)
+                self.assertEqual(result.rc, 6)
                 self.assertEqual(result.out, "".join(line + "\n" for line in START + [
                     "Searching for all Driver Sets..."]))
                 self.assertEqual(result.err, MEMORY_REPORT)
