@@ -41,7 +41,11 @@ int DriverSearchTool::Run(int argc, const char* const* argv) {
     bool driverPathRead = true;
     if (FindAllDriverSets(driverPath, *allSets, driverPathRead) == 0) {
         // Nothing could be read there: an error, not a search that found nothing.
-        return driverPathRead ? ReportNotFound(nullptr) : kDriverPathNotFound;
+        if (!driverPathRead) return kDriverPathNotFound;
+        // The Windows-version filter, which names the target's family and architecture,
+        // does not run: the batch file names them all the same, whether /W: was given or not.
+        SetWindowsVersion(osVersionIndex);
+        return ReportNotFound(nullptr);
     }
 
     osMatches = std::make_unique<CString>();

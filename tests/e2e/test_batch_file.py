@@ -8,15 +8,18 @@ from e2e_support import (NOT_FOUND, START, BatchVariables, DriverSet, ToolTestCa
 class NotFoundBatchFile(ToolTestCase):
 
     def test_no_descriptor_anywhere(self):
-        # Neither /W: nor /WP:: the version filter never ran, so family and architecture
-        # are empty; no QL_NOS_All_DDL_Paths line.
+        # Neither /W: nor /WP:: the version filter never ran, yet the family and
+        # architecture are the default target's, as with /W:1; no QL_NOS_All_DDL_Paths line.
         os.makedirs(self.u("repo", "a", "b"))
         write_file(self.u("repo", "a", "DrvSet.txt"), "[Main]\r\n")
-        result = self.run_tool([self.p("repo"), "/B:" + self.p("none.bat")])
-        batch = BatchVariables(1, [], None, os_lines=("", "", "", "Win2003Server"))
-        self.assertRun(result, START + search_all([]) + ["Writing Batch File"] +
-                       batch.echo_lines(self.p("none.bat")) + NOT_FOUND, 1)
-        self.assertBatch(self.u("none.bat"), batch)
+        batch = BatchVariables(1, [], None)
+        self.assertEqual(batch.values()["QL_NOS_Type"], "Win2003")
+        for version in ([], ["/W:"]):
+            with self.subTest(version=version):
+                result = self.run_tool([self.p("repo")] + version + ["/B:" + self.p("none.bat")])
+                self.assertRun(result, START + search_all([]) + ["Writing Batch File"] +
+                               batch.echo_lines(self.p("none.bat")) + NOT_FOUND, 1)
+                self.assertBatch(self.u("none.bat"), batch)
 
     def test_no_descriptor_with_version_number(self):
         os.makedirs(self.u("repo"))

@@ -423,7 +423,7 @@ class HostileTrees(HostileTestCase):
         result = e2e_support.run_tool(["r", "/B:out.bat"], cwd=cwd_u)
         skipped = first_directory_too_long("r", parts, join(ppath(cwd_u), "r"))
         self.assertIsNotNone(skipped)
-        batch = BatchVariables(1, [], None, os_lines=("", "", "", "Win2003Server"))
+        batch = BatchVariables(1, [], None)
         self.assertRun(result, START + ["Searching for all Driver Sets...",
                                         SKIPPED_TOO_LONG + skipped, "Writing Batch File"] +
                        batch.echo_lines(join(ppath(cwd_u), "out.bat")) + NOT_FOUND, 1)
