@@ -5,7 +5,7 @@ import os
 import subprocess
 
 from e2e_support import (CONFIG, LATEST, START, BatchVariables, DriverSet, ToolTestCase,
-                         found, ini_text, is_windows, join, report, run_command, search_all,
+                         cmd_variables, found, ini_text, is_windows, join, report, search_all,
                          search_version, sep, windows_only, wine_launcher, write_file)
 
 
@@ -150,12 +150,8 @@ class SpecialCharacters(ToolTestCase):
     @windows_only("runs the batch file with Wine's cmd.exe")
     def test_cmd_reads_the_values_back(self):
         self.run_and_check()
-        command = "call " + self.p("s.bat") + " && set QL_"
-        _, out, _ = run_command(["cmd", "/c", command], cwd=self.tmp)
-        out = out.decode("utf-8", "surrogateescape").replace("\r\n", "\n")
-        variables = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
         expected = {n: v for n, v in self.batch.values().items() if v}
-        self.assertEqual(variables, expected, out)
+        self.assertEqual(cmd_variables(self.u("s.bat"), self.tmp), expected)
 
 
 class BrokenStandardOutput(ToolTestCase):
