@@ -243,7 +243,7 @@ void DriverSearchTool::PrintListItems(const CString& list) const {
 int DriverSearchTool::FindAllDriverSets(const PathName& root, CString& list, bool& driverPathRead) {
     PrintLine("Searching for all Driver Sets...");
     driverPathRead = FindFileInTree(root, kDescriptorName, list, true);
-    list.SortItems(",");
+    list.SortPathItems(",");
     int count = list.GetItemCount(",");
     PrintListItems(list);
     return count;

@@ -38,7 +38,9 @@ def latest_first(sets, stamps):
 
 
 def sort_by_bytes(sets, root):
-    return sorted(sets, key=lambda s: s.ini_path(root).encode("utf-8", "surrogateescape"))
+    """The order of found paths: bytes, with every separator read as a backslash."""
+    return sorted(sets, key=lambda s: s.ini_path(root).replace(sep(), "\\").encode(
+        "utf-8", "surrogateescape"))
 
 
 _SANITIZED = {}

@@ -85,6 +85,30 @@ class OddTrees(ToolTestCase):
                        ["\t" + p for p in paths] + search_version("Win2008Server", paths) +
                        report(repo, [a, g]) + LATEST + found(a.dir_path(repo)), 0)
 
+    def test_sets_sort_alike_on_both_builds(self):
+        # Found paths sort by bytes with every separator read as "\\" (0x5C), on POSIX as on
+        # Windows: "-" < "R" < separator < "_". So Win2008R2 comes before Win2008, and with
+        # equal times it is chosen, on both builds.
+        old = DriverSet("Win2008-old", version="Win2008Server", date="01 Jan 2009",
+                        time="00:00:00", build="old")
+        r2 = DriverSet("Win2008R2", version="Win2008Server", date="02 Jan 2009",
+                       time="00:00:00", build="r2")
+        plain = DriverSet("Win2008", version="Win2008Server", date="02 Jan 2009",
+                          time="00:00:00", build="plain")
+        sp2 = DriverSet("Win2008_SP2", version="Win2008Server", date="01 Jan 2009",
+                        time="00:00:00", build="sp2")
+        repo = self.make_sets("repo", [plain, sp2, old, r2])
+        listed = [old, r2, plain, sp2]
+        order = [r2, plain, old, sp2]
+        paths = [s.ini_path(repo) for s in listed]
+        batch = BatchVariables(5, [s.dir_path(repo) for s in order],
+                               [s.rel_dir() for s in order])
+        result = self.run_tool([repo, "/W:5", "/B:" + self.p("o.bat")])
+        self.assertRun(result, START + search_all(paths) + search_version("Win2008Server", paths) +
+                       report(repo, listed) + LATEST + found(r2.dir_path(repo)) +
+                       ["\nWriting Batch File..."] + batch.echo_lines(self.p("o.bat")), 0)
+        self.assertBatch(self.u("o.bat"), batch)
+
     def test_descriptor_that_is_a_directory_reads_as_empty(self):
         ok = DriverSet("ok", version="Win2003Server", date="01 Jan 2009", time="00:00:00",
                        build="ok")
