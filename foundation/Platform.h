@@ -116,6 +116,13 @@ std::unique_ptr<TextStream> OpenTextStream(const char* path, const char* mode,
 // reading gives, so that reading never blocks.
 std::unique_ptr<TextStream> NewEmptyTextStream();
 
+// Makes sure that standard input, output and error (descriptors 0, 1 and 2) are
+// open, on the null device where the parent handed over none, so that no file
+// the tool opens later takes one of their places: a batch file opened as
+// descriptor 1 would receive the console lines. Called first thing in main;
+// false when they cannot be made safe (then the run must not go on).
+bool SecureStandardStreams();
+
 // Writes one console line (its "\n" included) to standard output at once, so
 // that a console or log shows it as soon as it is complete. Failures are not
 // reported and never end the process (not even a pipe whose reader has gone):

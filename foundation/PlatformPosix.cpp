@@ -429,6 +429,24 @@ std::unique_ptr<TextStream> OpenTextStream(const char* path, const char* mode, i
     return std::make_unique<PosixTextStream>(file);
 }
 
+// Each closed descriptor is opened in turn, from 0 up, so open gives it exactly
+// that number. Where there is no /dev/null (a bare boot image), the root
+// directory holds the place: reads and writes on it fail, as on a closed one.
+bool SecureStandardStreams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened < 0) opened = open("/", O_RDONLY | O_DIRECTORY);
+        if (opened < 0) return false;
+        if (opened != fd) {
+            const bool moved = dup2(opened, fd) == fd;
+            close(opened);
+            if (!moved) return false;
+        }
+    }
+    return true;
+}
+
 // Straight to the descriptor: nothing else writes to standard output, and a
 // line needs no buffer of its own. A pipe whose reader has gone would raise
 // SIGPIPE and end the run before its batch file is written: the signal is

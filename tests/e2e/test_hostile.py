@@ -17,7 +17,7 @@ import e2e_support
 from e2e_support import (CONFIG, LATEST, NOT_FOUND, START, BatchVariables, DriverSet, Result,
                          ToolTestCase, found, ini_text, is_windows, join, native_only, ppath,
                          report, search_all, search_version, sep, tabbed, usage_lines, version_name,
-                         write_file)
+                         windows_only, write_file)
 
 
 # ---------------------------------------------------------------------------
@@ -766,6 +766,77 @@ class HostileBatchTargets(HostileTestCase):
                                search_version("Win2008Server", []) +
                                ["Writing Batch File", "Error opening file:  " + typed], 3)
         self.assertEqual(os.listdir(self.u("out")), ["keep"])
+
+
+class ClosedStandardStreams(HostileTestCase):
+    """Started without standard output, error or input (`halvard ... >&-`, or a parent that
+    hands over no descriptors): the batch file is the one a normal run writes, byte for
+    byte, and nothing of the console reaches it; the exit code is the run's own. A set
+    named `a&echo INJECTED` shows why: console lines above `@Echo off` would run it."""
+
+    def setUp(self):
+        super().setUp()
+        self.injected = DriverSet("a&echo INJECTED", version="Win2003Server", build="x")
+        self.repo = self.make_sets("repo", [self.injected])
+        _, self.batch = self.expected_success(self.repo, [self.injected], [1], "out.bat")
+        self.none = BatchVariables(5, [], [])
+
+    def run_closed(self, args, closed):
+        def close():
+            for fd in closed:
+                os.close(fd)
+        return subprocess.run([CONFIG.exe] + args, cwd=self.tmp, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              preexec_fn=close, timeout=20).returncode
+
+    @native_only("Wine started with its own descriptors 0 and 1 closed stops before the "
+                 "program runs (and exits 0); the Windows build's case is a parent without "
+                 "standard handles")
+    def test_closed_descriptors_never_reach_the_batch_file(self):
+        for closed in ([1], [2], [1, 2], [0, 1, 2], [0]):
+            with self.subTest(closed=closed):
+                rc = self.run_closed([self.repo, "/B:" + self.p("out.bat")], closed)
+                self.assertEqual(rc, 0)
+                self.assertBatch(self.u("out.bat"), self.batch)
+                os.remove(self.u("out.bat"))
+                # The not-found path writes its batch file too.
+                rc = self.run_closed([self.repo, "/W:5", "/B:" + self.p("none.bat")], closed)
+                self.assertEqual(rc, 1)
+                self.assertBatch(self.u("none.bat"), self.none)
+                os.remove(self.u("none.bat"))
+
+    @windows_only("a Windows parent that hands over no standard handles")
+    def test_parent_that_hands_over_no_standard_handles(self):
+        """Started by CreateProcess with no standard handles at all (no console, none
+        inherited), as a service or a detached parent starts it."""
+        launcher = no_standard_handles_launcher(self.tmp)
+        if launcher is None:
+            self.skipTest("no MinGW-w64 compiler to build the launcher")
+        program = ppath(CONFIG.exe)
+        rc, _, _ = e2e_support.run_command([launcher, program, self.repo,
+                                            "/B:" + self.p("out.bat")], cwd=self.tmp)
+        self.assertEqual(rc, 0)
+        self.assertBatch(self.u("out.bat"), self.batch)
+        rc, _, _ = e2e_support.run_command([launcher, program, self.repo, "/W:5",
+                                            "/B:" + self.p("none.bat")], cwd=self.tmp)
+        self.assertEqual(rc, 1)
+        self.assertBatch(self.u("none.bat"), self.none)
+
+
+def no_standard_handles_launcher(directory):
+    """no_standard_handles.c built for the architecture of the program under test, or None
+    where no MinGW-w64 compiler is installed."""
+    with open(CONFIG.exe, "rb") as f:
+        header = f.read(4096)
+    pe = int.from_bytes(header[0x3c:0x40], "little")
+    machine = int.from_bytes(header[pe + 4:pe + 6], "little")
+    compiler = "x86_64-w64-mingw32-gcc" if machine == 0x8664 else "i686-w64-mingw32-gcc"
+    if shutil.which(compiler) is None:
+        return None
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "no_standard_handles.c")
+    launcher = os.path.join(directory, "no_standard_handles.exe")
+    subprocess.run([compiler, "-O2", "-o", launcher, source], check=True)
+    return launcher
 
 
 # ---------------------------------------------------------------------------

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -60,7 +61,61 @@ bool MakeDirectoryLink(const std::string& target, const std::string& link) {
 #endif
 }
 
+int OpenForWriting(const std::string& path) {
+#ifdef _WIN32
+    return _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC, _S_IREAD | _S_IWRITE);
+#else
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+#endif
+}
+
+void CloseDescriptor(int fd) {
+#ifdef _WIN32
+    _close(fd);
+#else
+    close(fd);
+#endif
+}
+
+// In a child process: closes the given standard descriptors, secures them and
+// opens a file; exits 0 when the file got a descriptor above 2 and a console
+// line written after that did not reach it.
+void CloseSecureAndOpen(const std::string& file, std::vector<int> closed) {
+    for (int fd : closed) CloseDescriptor(fd);
+    if (!platform::SecureStandardStreams()) std::_Exit(2);
+    const int fd = OpenForWriting(file);
+    if (fd <= 2) std::_Exit(3);
+    platform::WriteStandardOutput("console line\n", 13);
+    CloseDescriptor(fd);
+    std::_Exit(ReadBytes(file).empty() ? 0 : 4);
+}
+
 }  // namespace
+
+TEST(PlatformStartupDeathTest, ClosedStandardDescriptorsAreTakenByTheNullDevice) {
+    ScratchDir dir;
+    const std::string file = dir.Join("opened.txt");
+    EXPECT_EXIT(CloseSecureAndOpen(file, {1}), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(CloseSecureAndOpen(file, {0, 1}), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(CloseSecureAndOpen(file, {0}), testing::ExitedWithCode(0), "");
+}
+
+TEST(PlatformStartupDeathTest, OpenStandardDescriptorsStayAsTheyAre) {
+    ScratchDir dir;
+    const std::string file = dir.Join("stdout.txt");
+    // Standard output on a file: it keeps receiving the console lines.
+    EXPECT_EXIT(
+        {
+            CloseDescriptor(1);
+            if (OpenForWriting(file) != 1) std::_Exit(2);
+            if (!platform::SecureStandardStreams()) std::_Exit(3);
+            platform::WriteStandardOutput("kept\n", 5);
+            CloseDescriptor(1);
+            const std::string text = ReadBytes(file);
+            std::_Exit(text == "kept\n" || text == "kept\r\n" ? 0 : 4);
+        },
+        testing::ExitedWithCode(0), "");
+}
 
 TEST(PlatformTest, FullPathResolvesRelativeAndFoldsDots) {
     std::string out;
