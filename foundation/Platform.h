@@ -130,7 +130,25 @@ bool SecureStandardStreams();
 void WriteStandardOutput(const char* line, std::size_t length);
 
 // mktime with the Windows runtime's range: -1 before 1970-01-01 00:00:00 UTC or
-// after 3000-12-31 23:59:59. tm_isdst is set to -1 (left to the library).
+// after 3000-12-31 23:59:59. The daylight-saving flag given is not used: the
+// time is read by ReadLocalTime, so equal fields always give equal seconds.
 long long MakeTime(std::tm* time);
+
+// The runtime's two conversions of local time, as ReadLocalTime uses them.
+struct LocalClock {
+    // mktime: fields (with their daylight-saving flag) to seconds; -1 on failure.
+    long long (*toSeconds)(std::tm* fields);
+    // localtime: the local fields of an instant; false on failure.
+    bool (*toFields)(long long seconds, std::tm* fields);
+};
+
+// Reads broken-down local fields (normalised as mktime does: a day 0 is the
+// last day of the month before) as seconds, one fixed way whatever was
+// converted before, on both builds alike: a time that happens twice (the hour
+// when daylight saving ends) as its earlier instant, a time that never happens
+// (the hour when it starts) with the offset in force before the change. On
+// success the fields become the local fields of the result. -1 when the clock
+// cannot convert the time. (PlatformCommon.cpp; MakeTime of both builds.)
+long long ReadLocalTime(std::tm* time, const LocalClock& clock);
 
 }  // namespace platform

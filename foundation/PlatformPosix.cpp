@@ -476,17 +476,23 @@ void PinDefaultTimeZone() {
     (void)pinned;
 }
 
+long long SystemToSeconds(std::tm* fields) {
+    const time_t result = std::mktime(fields);
+    return result == static_cast<time_t>(-1) ? -1 : static_cast<long long>(result);
+}
+
+bool SystemToFields(long long seconds, std::tm* fields) {
+    const time_t instant = static_cast<time_t>(seconds);
+    return instant == seconds && localtime_r(&instant, fields) != nullptr;
+}
+
 }  // namespace
 
 long long MakeTime(std::tm* time) {
     const long long latest = 32535215999LL;  // 3000-12-31 23:59:59 UTC
+    static const LocalClock clock = {SystemToSeconds, SystemToFields};
     PinDefaultTimeZone();
-    time->tm_isdst = -1;
-    time_t result = std::mktime(time);
-    if (result == static_cast<time_t>(-1)) {
-        return -1;
-    }
-    long long seconds = static_cast<long long>(result);
+    const long long seconds = ReadLocalTime(time, clock);
     return (seconds < 0 || seconds > latest) ? -1 : seconds;
 }
 

@@ -417,10 +417,25 @@ void WriteStandardOutput(const char* line, std::size_t length) {
     std::fflush(stdout);
 }
 
+namespace {
+
+long long RuntimeToSeconds(std::tm* fields) { return static_cast<long long>(std::mktime(fields)); }
+
+// The runtime's localtime keeps its result per thread.
+bool RuntimeToFields(long long seconds, std::tm* fields) {
+    const time_t instant = static_cast<time_t>(seconds);
+    const std::tm* local = instant == seconds ? std::localtime(&instant) : nullptr;
+    if (local == nullptr) return false;
+    *fields = *local;
+    return true;
+}
+
+}  // namespace
+
 long long MakeTime(std::tm* time) {
     const long long latest = 32535215999LL;  // 3000-12-31 23:59:59 UTC
-    time->tm_isdst = -1;
-    long long seconds = static_cast<long long>(std::mktime(time));
+    static const LocalClock clock = {RuntimeToSeconds, RuntimeToFields};
+    const long long seconds = ReadLocalTime(time, clock);
     return (seconds < 0 || seconds > latest) ? -1 : seconds;
 }
 

@@ -823,6 +823,69 @@ class ClosedStandardStreams(HostileTestCase):
         self.assertBatch(self.u("none.bat"), self.none)
 
 
+class TimesDaylightSavingChanges(HostileTestCase):
+    """Creation times in the hour that happens twice when daylight saving ends, or never when
+    it starts, are read one way whatever was read before: a repeated time as its earlier
+    instant, a skipped one with the offset before the change; so a later text is the later
+    set, and removing an unrelated set changes nothing."""
+
+    def run_in_zone(self, zone, args):
+        if not is_windows():
+            env = dict(os.environ, TZ=zone)
+            proc = subprocess.run([CONFIG.exe] + args, cwd=self.tmp, env=env,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, timeout=20)
+            return Result(proc.returncode, proc.stdout.decode("utf-8", "surrogateescape"),
+                          proc.stderr.decode("utf-8", "replace"))
+        # Wine takes the zone of the Windows side from TZ; the runtime would read TZ in its
+        # own format, so the program runs without it, as on Windows.
+        os.environ["TZ"] = zone
+        try:
+            command = ["cmd", "/c", "set TZ=&& " + " ".join([ppath(CONFIG.exe)] + args)]
+            rc, out, err = e2e_support.run_command(command, cwd=self.tmp)
+        finally:
+            del os.environ["TZ"]
+        return Result(rc, out.decode("utf-8", "surrogateescape").replace("\r\n", "\n"),
+                      err.decode("utf-8", "replace"))
+
+    def check(self, zone, sets, stamps):
+        for s in sets:
+            s.write(self.u(zone.replace("/", "-")))
+        repo = self.p(zone.replace("/", "-"))
+        lines, batch = self.expected_success(repo, sets, stamps, "dst.bat")
+        result = self.run_in_zone(zone, [repo, "/B:" + self.p("dst.bat")])
+        self.assertRun(result, lines, 0)
+        self.assertBatch(self.u("dst.bat"), batch)
+
+    def test_repeated_and_skipped_hours(self):
+        for zone, repeated, skipped in (("America/New_York", "01 Nov 2009", "08 Mar 2009"),
+                                        ("Europe/Berlin", "25 Oct 2009", "29 Mar 2009")):
+            hour = "01" if zone.startswith("America") else "02"
+            before = "01" if hour == "02" else "00"
+            with self.subTest(zone=zone):
+                # A winter and a summer set read between the two repeated times.
+                winter = DriverSet("a-winter", version="Win2003Server", date="15 Jan 2009",
+                                   time="12:00:00", build="winter")
+                early = DriverSet("b-early", version="Win2003Server", date=repeated,
+                                  time=hour + ":20:00", build="early")
+                summer = DriverSet("c-summer", version="Win2003Server", date="15 Jul 2009",
+                                   time="12:00:00", build="summer")
+                late = DriverSet("d-late", version="Win2003Server", date=repeated,
+                                 time=hour + ":40:00", build="late")
+                self.check(zone, [winter, early, summer, late], [1, 3, 2, 4])
+                # Without the summer set in between, the same order.
+                shutil.rmtree(self.u(zone.replace("/", "-")))
+                self.check(zone, [winter, early, late], [1, 3, 4])
+                shutil.rmtree(self.u(zone.replace("/", "-")))
+                # A skipped time is later than the time before the change.
+                gap = DriverSet("e-gap", version="Win2003Server", date=skipped,
+                                time="02:30:00", build="gap")
+                edge = DriverSet("f-edge", version="Win2003Server", date=skipped,
+                                 time=before + ":45:00", build="edge")
+                self.check(zone, [gap, edge], [2, 1])
+                shutil.rmtree(self.u(zone.replace("/", "-")))
+
+
 def no_standard_handles_launcher(directory):
     """no_standard_handles.c built for the architecture of the program under test, or None
     where no MinGW-w64 compiler is installed."""

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -557,4 +559,164 @@ TEST(PlatformTest, MakeTimeKeepsTheWindowsRange) {
     EXPECT_GT(platform::MakeTime(&late), 0);
     std::tm after = Date(3001, 1, 2, 0, 0, 0);
     EXPECT_EQ(-1, platform::MakeTime(&after));
+}
+
+namespace {
+
+// A zone one hour east of UTC, two hours from 2009-03-29 01:00 UTC to
+// 2009-10-25 01:00 UTC, as Berlin's: 02:00 to 03:00 on 29 March never happens,
+// 02:00 to 03:00 on 25 October happens twice.
+const long long kSummerStarts = 1238288400;
+const long long kSummerEnds = 1256432400;
+
+long long FakeOffset(long long seconds) {
+    return seconds >= kSummerStarts && seconds < kSummerEnds ? 7200 : 3600;
+}
+
+bool FakeToFields(long long seconds, std::tm* fields) {
+    const std::time_t shifted = static_cast<std::time_t>(seconds + FakeOffset(seconds));
+    const std::tm* utc = std::gmtime(&shifted);
+    if (utc == nullptr) return false;
+    *fields = *utc;
+    fields->tm_isdst = FakeOffset(seconds) == 7200 ? 1 : 0;
+    return true;
+}
+
+// The wall-clock fields the tests convert, as seconds on the wall clock.
+struct WallTime {
+    std::tm fields;
+    long long wall;
+};
+
+std::vector<WallTime> FakeWallTimes() {
+    return {{Date(2009, 10, 25, 2, 30, 0), 1256437800}, {Date(2009, 3, 29, 2, 30, 0), 1238293800},
+            {Date(2009, 1, 15, 12, 0, 0), 1232020800},  {Date(2009, 7, 15, 12, 0, 0), 1247659200},
+            {Date(2009, 3, 31, 12, 0, 0), 1238500800},  {Date(2009, 4, 0, 12, 0, 0), 1238500800}};
+}
+
+// A runtime whose mktime answers from its last call, as glibc's does: each
+// call reads the time with the other of the zone's two offsets.
+long long FakeToSeconds(std::tm* fields) {
+    static bool summer = false;
+    summer = !summer;
+    for (const WallTime& known : FakeWallTimes()) {
+        const std::tm& f = known.fields;
+        if (f.tm_year == fields->tm_year && f.tm_mon == fields->tm_mon &&
+            f.tm_mday == fields->tm_mday && f.tm_hour == fields->tm_hour &&
+            f.tm_min == fields->tm_min && f.tm_sec == fields->tm_sec) {
+            return known.wall - (summer ? 7200 : 3600);
+        }
+    }
+    return -1;
+}
+
+// A time zone for one test, through the runtime's own TZ (on Windows in the
+// runtime's format, whose daylight-saving rules are the United States').
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone) {
+        const char* old = std::getenv("TZ");
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        Set(zone);
+    }
+    ~ScopedTimeZone() { Set(had_ ? old_.c_str() : nullptr); }
+
+private:
+    static void Set(const char* zone) {
+#ifdef _WIN32
+        _putenv_s("TZ", zone != nullptr ? zone : "");
+        _tzset();
+#else
+        if (zone != nullptr) {
+            setenv("TZ", zone, 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+#endif
+    }
+    bool had_ = false;
+    std::string old_;
+};
+
+long long MakeTimeOf(std::tm fields) { return platform::MakeTime(&fields); }
+
+}  // namespace
+
+TEST(PlatformTest, ReadLocalTimeReadsRepeatedAndSkippedTimesOneWay) {
+    const platform::LocalClock clock = {FakeToSeconds, FakeToFields};
+    const std::vector<WallTime> times = FakeWallTimes();
+    // Repeated: the earlier instant (summer time); skipped: the winter offset in
+    // force before the change; the rest as they are; a day 0 as the day before.
+    const long long expected[] = {1256437800 - 7200, 1238293800 - 3600, 1232020800 - 3600,
+                                  1247659200 - 7200, 1238500800 - 7200, 1238500800 - 7200};
+    for (int round = 0; round < 3; ++round) {
+        for (std::size_t i = 0; i < times.size(); ++i) {
+            std::tm fields = times[i].fields;
+            EXPECT_EQ(expected[i], platform::ReadLocalTime(&fields, clock)) << i << " " << round;
+            EXPECT_EQ(times[i].fields.tm_hour, fields.tm_hour) << i;
+        }
+    }
+    std::tm skipped = times[1].fields;
+    platform::ReadLocalTime(&skipped, clock);
+    EXPECT_EQ(3, skipped.tm_hour);  // the local fields of the instant read
+}
+
+struct ZoneCase {
+    std::tm fields;
+    long long seconds;
+};
+
+// In a child process, so that the zone is the runtime's first (the Windows
+// runtime keeps what it worked out for a year across a change of zone): each
+// case converted after a winter time, a summer time and itself; exits with the
+// number of wrong readings, each named on standard error.
+void CheckZoneReadings(const char* zone, const std::vector<ZoneCase>& cases) {
+    ScopedTimeZone scoped(zone);
+    const std::tm winter = Date(2009, 1, 15, 12, 0, 0);
+    const std::tm summer = Date(2009, 7, 15, 12, 0, 0);
+    int wrong = 0;
+    for (const ZoneCase& c : cases) {
+        for (const std::tm& before : {winter, summer, c.fields}) {
+            MakeTimeOf(before);
+            const long long seconds = MakeTimeOf(c.fields);
+            if (seconds != c.seconds) {
+                std::fprintf(stderr, "%s %02d/%02d %02d:%02d after month %d: %lld, not %lld\n",
+                             zone, c.fields.tm_mday, c.fields.tm_mon + 1, c.fields.tm_hour,
+                             c.fields.tm_min, before.tm_mon + 1, seconds, c.seconds);
+                ++wrong;
+            }
+        }
+    }
+    std::fflush(stderr);
+    std::_Exit(wrong);
+}
+
+TEST(PlatformTimeDeathTest, MakeTimeReadsTheHoursDaylightSavingChangesOneWay) {
+    // The Windows runtime reads TZ in its own format, with the United States'
+    // daylight-saving rules only: there New York is EST5EDT, and Berlin is
+    // tested through the rule's own test above and end to end.
+#ifdef _WIN32
+    const char* newYork = "EST5EDT";
+    const bool berlin = false;
+#else
+    const char* newYork = "America/New_York";
+    const bool berlin = true;
+#endif
+    EXPECT_EXIT(
+        CheckZoneReadings(newYork, {{Date(2009, 11, 1, 1, 20, 0), 1257052800},  // repeated: EDT
+                                    {Date(2009, 11, 1, 1, 40, 0), 1257054000},
+                                    {Date(2009, 3, 8, 2, 30, 0), 1236497400},  // skipped: EST
+                                    {Date(2009, 1, 15, 12, 0, 0), 1232038800},
+                                    {Date(2009, 7, 15, 12, 0, 0), 1247673600}}),
+        testing::ExitedWithCode(0), "");
+    if (berlin) {
+        EXPECT_EXIT(
+            CheckZoneReadings("Europe/Berlin", {{Date(2009, 10, 25, 2, 30, 0), 1256430600},  // CEST
+                                                {Date(2009, 3, 29, 2, 30, 0), 1238290200},   // CET
+                                                {Date(2009, 1, 15, 12, 0, 0), 1232017200},
+                                                {Date(2009, 7, 15, 12, 0, 0), 1247652000}}),
+            testing::ExitedWithCode(0), "");
+    }
 }
