@@ -111,10 +111,11 @@ bool ShowsWallClock(const LocalClock& clock, long long seconds, long long wall) 
 long long ReadLocalTime(std::tm* time, const LocalClock& clock) {
     const long long wall = WallClock(*time);
     std::tm fields = *time;
-    fields.tm_isdst = 0;
+    fields.tm_isdst = -1;
     const long long near = clock.toSeconds(&fields);
-    long long here = 0;
-    if (near == -1 || !OffsetAt(clock, near, here)) return -1;
+    if (near == -1) return -1;
+    // mktime left the local fields of its instant: the offset there.
+    const long long here = WallClock(fields) - near;
     long long before = here;
     long long after = here;
     OffsetAt(clock, near - kDay, before);  // kept as here where the clock has no answer
@@ -131,7 +132,7 @@ long long ReadLocalTime(std::tm* time, const LocalClock& clock) {
             result = wall - here;
         }
     }
-    std::tm local = fields;  // mktime left the local fields of its instant there
+    std::tm local = fields;
     if (result == near || clock.toFields(result, &local)) *time = local;
     return result;
 }
