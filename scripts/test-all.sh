@@ -2,11 +2,12 @@
 # Installs what is missing, checks that the sources are laid out as .clang-format says,
 # then builds, tests and packages every release build through the workflow presets of
 # CMakePresets.json: native, win64 and win32 (the Windows ones under Wine). Then the
-# sanitizer builds (scripts/test-sanitizers.sh) and the short fuzz run (scripts/fuzz.sh
-# --quick). Every suite runs even when an earlier one failed; the last line counts them
-# all: "test-all: N passed, N failed, N skipped", where a skipped suite is one this machine
-# cannot run (32-bit programs under Wine on a kernel without 32-bit support), said on a
-# line of its own.
+# sanitizer builds (scripts/test-sanitizers.sh), the runs on a share that fails now and
+# then (scripts/test-faults.sh) and the short fuzz run (scripts/fuzz.sh --quick). Every
+# suite runs even when an earlier one failed; the last line counts them all: "test-all: N
+# passed, N failed, N skipped", where a skipped suite is one this machine cannot run
+# (32-bit programs under Wine on a kernel without 32-bit support, a preload that cannot
+# reach the program), said on a line of its own.
 #
 # Which Wine launcher starts programs, and whether 32-bit ones start at all, is found by
 # trying (scripts/wine-launcher.sh), never by what is installed.
@@ -65,6 +66,23 @@ suite() {
     tally "$name" "$status" "$logs/$name.log"
 }
 
+# The fault runs (scripts/test-faults.sh) need a dynamically linked build and LD_PRELOAD;
+# where they cannot be had the script says why and ends with 77: a skipped suite.
+faults_why=""
+faults_suite() {
+    local status=0
+    echo
+    echo "== faults: scripts/test-faults.sh =="
+    bash scripts/test-faults.sh 2>&1 | tee "$logs/faults.log" || status=$?
+    if [ "$status" -eq 77 ]; then
+        faults_why=$(grep -m1 '^faults: skipped:' "$logs/faults.log" | sed 's/^faults: skipped: //')
+        echo "test-all: faults: skipped: $faults_why"
+        skipped=$((skipped + 1))
+    else
+        tally faults "$status" "$logs/faults.log"
+    fi
+}
+
 # Each Windows build has a Wine prefix of its own, made before its tests start. A prefix
 # made before 32-bit Wine was installed cannot start 32-bit programs: it is made anew.
 prepare_wine_prefix() {
@@ -107,6 +125,7 @@ else
 fi
 
 suite sanitizers bash scripts/test-sanitizers.sh
+faults_suite
 suite fuzz bash scripts/fuzz.sh --quick
 
 echo
@@ -114,6 +133,7 @@ echo "test-all: took $(( $(date +%s) - started )) s"
 if [ ${#failures[@]} -gt 0 ]; then
     echo "test-all: failed: ${failures[*]}"
 fi
-[ "$skipped" -gt 0 ] && echo "test-all: skipped: win32 run-time tests ($HALVARD_WINE32_WHY)"
+[ "$HALVARD_WINE32" != yes ] && echo "test-all: skipped: win32 run-time tests ($HALVARD_WINE32_WHY)"
+[ -n "$faults_why" ] && echo "test-all: skipped: faults ($faults_why)"
 echo "test-all: $passed passed, $failed failed, $skipped skipped"
 [ ${#failures[@]} -eq 0 ] && [ "$failed" -eq 0 ]

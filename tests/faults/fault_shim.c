@@ -5,7 +5,8 @@
  *   HALVARD_FAULTS="op=open;below=/repo;nth=3;times=2;errno=EIO" \
  *       LD_PRELOAD=fault_shim.so CMD
  *
- * HALVARD_FAULTS holds one or more rules separated by blanks; a rule is a list
+ * HALVARD_FAULTS holds one or more rules separated by blanks (or one a line); a
+ * rule is a list
  * of key=value fields separated by ';':
  *   op      what to fail: open, opendir, readdir, list (opendir and readdir),
  *           read, stat, or several joined by '|' (op=open|list|read)
@@ -36,6 +37,16 @@
  * Opens and reads the C library makes inside its own functions (fopen, fread,
  * opendir's own open) are not seen: only calls through the dynamic linker are.
  *
+ * HALVARD_FAULTS_FILE names a file to read the rules from instead, one a line;
+ * it is read again, and the counts start afresh, whenever it is replaced (by a
+ * rename), so a process that outlives one run, as Wine's server does, takes
+ * the next run's rules. HALVARD_FAULTS itself may also hold one rule a line,
+ * which a path with blanks in it needs.
+ *
+ * HALVARD_FAULTS_RESOLVE (set to anything): a path that is not below a root as
+ * spelled counts when its folder's real path is (Wine's server spells the
+ * repository's paths through PREFIX/dosdevices/z:).
+ *
  * Further variables, each naming a file that lines are appended to:
  *   HALVARD_FAULTS_COUNT  at exit, one line "OP COUNT" per op: the calls below
  *                         the root of the first rule (or HALVARD_FAULTS_BELOW)
@@ -58,6 +69,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -94,6 +106,7 @@ static int rule_count;
 static char count_below[PATH_MAX];
 static size_t count_below_length;
 static long op_calls[kOps];
+static int resolve_links;
 static int trace_fd = -1;
 static int log_fd = -1;
 static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
@@ -202,24 +215,73 @@ static int open_output(const char* variable) {
     return real(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
 
-__attribute__((constructor)) static void configure(void) {
-    const char* text = getenv("HALVARD_FAULTS");
-    if (text) {
-        char* copy = strdup(text);
-        for (char *save = NULL, *word = strtok_r(copy, " \t\n", &save); word;
-             word = strtok_r(NULL, " \t\n", &save)) {
-            parse_rule(word);
-        }
-        free(copy);
+/* Rules one a line, or, in a text without line ends, separated by blanks. */
+static void parse_rules(const char* text) {
+    for (int i = 0; i < rule_count; ++i) free(rules[i].stuck);
+    memset(rules, 0, sizeof rules);
+    rule_count = 0;
+    char* copy = strdup(text);
+    const char* separators = strchr(text, '\n') ? "\n" : " \t";
+    for (char *save = NULL, *word = strtok_r(copy, separators, &save); word;
+         word = strtok_r(NULL, separators, &save)) {
+        parse_rule(word);
     }
+    free(copy);
     const char* below = getenv("HALVARD_FAULTS_BELOW");
     if (below && *below) {
         set_below(count_below, &count_below_length, below);
-    } else if (rule_count > 0) {
-        set_below(count_below, &count_below_length, rules[0].below);
+    } else {
+        set_below(count_below, &count_below_length, rule_count > 0 ? rules[0].below : "");
     }
+}
+
+/* HALVARD_FAULTS_FILE: the rules are read from that file, and read again (the
+ * counts starting afresh) whenever it is replaced, so that a process that
+ * outlives one run (Wine's server) takes the next run's schedule. */
+static const char* rules_file;
+static struct stat rules_seen;
+static pthread_rwlock_t rules_lock = PTHREAD_RWLOCK_INITIALIZER;
+
+static void reload_rules(void) {
+    if (!rules_file) return;
+    struct stat info;
+    int saved = errno;
+    if (syscall(SYS_newfstatat, AT_FDCWD, rules_file, &info, 0) != 0) {
+        memset(&info, 0, sizeof info);
+    }
+    pthread_rwlock_rdlock(&rules_lock);
+    const int same = info.st_ino == rules_seen.st_ino && info.st_size == rules_seen.st_size &&
+                     info.st_mtim.tv_sec == rules_seen.st_mtim.tv_sec &&
+                     info.st_mtim.tv_nsec == rules_seen.st_mtim.tv_nsec;
+    pthread_rwlock_unlock(&rules_lock);
+    if (same) {
+        errno = saved;
+        return;
+    }
+    char text[16384];
+    ssize_t length = 0;
+    int fd = (int)syscall(SYS_openat, AT_FDCWD, rules_file, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        length = syscall(SYS_read, fd, text, sizeof text - 1);
+        syscall(SYS_close, fd);
+    }
+    text[length > 0 ? length : 0] = 0;
+    pthread_rwlock_wrlock(&rules_lock);
+    rules_seen = info;
+    parse_rules(text);
+    pthread_rwlock_unlock(&rules_lock);
+    errno = saved;
+}
+
+__attribute__((constructor)) static void configure(void) {
+    rules_file = getenv("HALVARD_FAULTS_FILE");
+    if (rules_file && !*rules_file) rules_file = NULL;
+    const char* text = getenv("HALVARD_FAULTS");
+    parse_rules(text && !rules_file ? text : "");
+    resolve_links = getenv("HALVARD_FAULTS_RESOLVE") != NULL;
     trace_fd = open_output("HALVARD_FAULTS_TRACE");
     log_fd = open_output("HALVARD_FAULTS_LOG");
+    reload_rules();
 }
 
 static void write_line(int fd, const char* line) {
@@ -249,12 +311,37 @@ static int is_below(const char* path, const char* root, size_t length) {
            (path[length] == 0 || path[length] == '/' || length == 1);
 }
 
-static int anything_below(const char* path) {
+static int below_a_root(const char* path) {
     if (is_below(path, count_below, count_below_length)) return 1;
     for (int i = 0; i < rule_count; ++i) {
         if (is_below(path, rules[i].below, rules[i].below_length)) return 1;
     }
     return 0;
+}
+
+static int anything_below(const char* path) {
+    reload_rules();
+    pthread_rwlock_rdlock(&rules_lock);
+    const int below = below_a_root(path);
+    pthread_rwlock_unlock(&rules_lock);
+    return below;
+}
+
+/* A path not below a root as spelled may be below one through links (Wine's
+ * server opens "PREFIX/dosdevices/z:/..."): with HALVARD_FAULTS_RESOLVE set,
+ * its folder is resolved and the path taken as the folder's real path. */
+static void resolve_folder(char* path) {
+    if (!resolve_links || anything_below(path)) return;
+    char* slash = strrchr(path, '/');
+    if (!slash || slash == path) return;
+    *slash = 0;
+    char real[PATH_MAX];
+    const int found = realpath(path, real) != NULL;
+    *slash = '/';
+    if (found && strlen(real) + strlen(slash) < PATH_MAX) {
+        strcat(real, slash);
+        if (anything_below(real)) strcpy(path, real);
+    }
 }
 
 /* The absolute path a call names, tidied; empty when it cannot be made. */
@@ -276,6 +363,7 @@ static void absolute(int directory, const char* path, char* out) {
     if (path[0] == '/' || base[0] == '/') {
         snprintf(out, PATH_MAX, "%s%s%s", base, path[0] == '/' ? "" : "/", path);
         tidy(out);
+        resolve_folder(out);
     }
     errno = saved;
 }
@@ -388,11 +476,21 @@ static int rule_fails(struct rule* r, long n, const char* path) {
     return fails;
 }
 
+static int decide_locked(int op, const char* path, int* part);
+
 /* Counts a call of kind op on path; returns the errno to fail it with, or 0.
  * *part is set when a read should first return half of what it was asked. */
 static int decide(int op, const char* path, int* part) {
     if (part) *part = 0;
     if (!path || path[0] != '/') return 0;
+    reload_rules();
+    pthread_rwlock_rdlock(&rules_lock);
+    const int error = decide_locked(op, path, part);
+    pthread_rwlock_unlock(&rules_lock);
+    return error;
+}
+
+static int decide_locked(int op, const char* path, int* part) {
     char line[PATH_MAX + 64];
     if (is_below(path, count_below, count_below_length)) {
         __atomic_add_fetch(&op_calls[op_index(op)], 1, __ATOMIC_RELAXED);

@@ -158,71 +158,107 @@ class Outcome:
 
 
 class Runner:
+    """Runs the program with the shim. Each job has a slot of its own: a folder with the
+    rules file and the shim's logs and, for the Windows build, a Wine prefix whose server
+    (started by the slot's first run, with the shim in it) serves all of the slot's runs:
+    it reads each run's rules afresh from the rules file."""
+
     def __init__(self, args, shim, work):
         self.exe = os.path.abspath(args.exe)
         self.platform = args.platform
         self.shim = shim
         self.work = work
         self.wine = os.environ.get("HALVARD_WINE") or "wine"
-        self.prefixes = queue.Queue()
+        self.slots = queue.Queue()
+        self.all_slots = []
         self.timeout = 120 if self.platform == "windows" else 60
 
-    def run(self, case, rules, in_flight, sentinel, trace=False):
-        """One run of the case's command under the rules (a HALVARD_FAULTS text)."""
+    def add_slot(self, directory, prefix=None):
+        os.makedirs(directory, exist_ok=True)
+        if prefix:
+            self.start_server(directory, prefix)
+        self.slots.put((directory, prefix))
+        self.all_slots.append((directory, prefix))
+
+    def shim_environment(self, slot, prefix):
+        env = dict(os.environ)
+        for name in ("HALVARD_IN_FLIGHT", "HALVARD_FAULTS", "HALVARD_FAULTS_BELOW"):
+            env.pop(name, None)
+        env.update({"LD_PRELOAD": self.shim,
+                    "HALVARD_FAULTS_FILE": os.path.join(slot, "rules"),
+                    "HALVARD_FAULTS_LOG": os.path.join(slot, "faults.log"),
+                    "HALVARD_FAULTS_TRACE": os.path.join(slot, "trace.log")})
+        if prefix:
+            env.update({"WINEPREFIX": prefix, "WINEDEBUG": "-all", "HALVARD_FAULTS_RESOLVE": "1"})
+        return env
+
+    def start_server(self, slot, prefix):
+        """A Wine server of the slot's own that stays for all of its runs, with the shim
+        in it (Wine's server makes the opens), and the prefix's services started, so that
+        a run costs what the program costs."""
+        env = self.shim_environment(slot, prefix)
+        subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-p"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        subprocess.run([self.wine, "cmd", "/c", "exit"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
+
+    def stop_servers(self):
+        for _, prefix in self.all_slots:
+            if prefix:
+                env = {**os.environ, "WINEPREFIX": prefix}
+                subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+                subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+
+    def run(self, case, rules, in_flight, sentinel):
+        """One run of the case's command under the rules (HALVARD_FAULTS lines)."""
+        slot, prefix = self.slots.get()
+        try:
+            return self._run(case, rules, in_flight, sentinel, slot, prefix)
+        finally:
+            self.slots.put((slot, prefix))
+
+    def _run(self, case, rules, in_flight, sentinel, slot, prefix):
         if sentinel:
             with open(case.batch, "wb") as f:
                 f.write(SENTINEL)
         elif os.path.exists(case.batch):
             os.remove(case.batch)
-        log = os.path.join(case.dir, "faults.log")
-        trace_file = os.path.join(case.dir, "trace.log")
-        for name in (log, trace_file):
-            if os.path.exists(name):
-                os.remove(name)
-        env = dict(os.environ)
-        env.pop("HALVARD_IN_FLIGHT", None)
+        log = os.path.join(slot, "faults.log")
+        trace = os.path.join(slot, "trace.log")
+        rules_file = os.path.join(slot, "rules")
+        for name in (log, trace):
+            open(name, "w").close()
+        # The first rule only counts: it makes the case's share the root of the trace.
+        with open(rules_file + ".new", "w") as f:
+            f.write("op=all;below=%s;nth=0\n%s\n" % (case.share, rules))
+        os.replace(rules_file + ".new", rules_file)
+        env = self.shim_environment(slot, prefix)
         if in_flight:
             env["HALVARD_IN_FLIGHT"] = in_flight
-        env.update({"LD_PRELOAD": self.shim, "HALVARD_FAULTS": rules,
-                    "HALVARD_FAULTS_BELOW": case.share, "HALVARD_FAULTS_LOG": log})
-        if trace:
-            env["HALVARD_FAULTS_TRACE"] = trace_file
         command = [self.exe] + case.args
-        prefix = None
-        if self.platform == "windows":
-            prefix = self.prefixes.get()
-            env.update({"WINEPREFIX": prefix, "WINEDEBUG": "-all"})
+        if prefix:
             command = [self.wine] + command
-        try:
-            with tempfile.TemporaryFile() as out:
-                rc = subprocess.run(command, cwd=case.dir, env=env, stdin=subprocess.DEVNULL,
-                                    stdout=out, stderr=subprocess.DEVNULL,
-                                    timeout=self.timeout).returncode
-                out.seek(0)
-                text = out.read().decode("utf-8", "surrogateescape").replace("\r\n", "\n")
-        finally:
-            if prefix:
-                # The server started for this run carries its faults: it goes with it, and
-                # the next run starts one of its own.
-                subprocess.run(["wineserver", "-k"], env={**os.environ, "WINEPREFIX": prefix},
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                subprocess.run(["wineserver", "-w"], env={**os.environ, "WINEPREFIX": prefix},
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                self.prefixes.put(prefix)
+        with tempfile.TemporaryFile() as out:
+            rc = subprocess.run(command, cwd=case.dir, env=env, stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=subprocess.DEVNULL,
+                                timeout=self.timeout).returncode
+            out.seek(0)
+            text = out.read().decode("utf-8", "surrogateescape").replace("\r\n", "\n")
         batch = None
         if os.path.exists(case.batch):
             with open(case.batch, "rb") as f:
                 batch = f.read()
         failures = []
-        if os.path.exists(log):
-            with open(log, encoding="utf-8", errors="surrogateescape") as f:
-                for line in f:
-                    fields = line.rstrip("\n").split("\t")
-                    failures.append((fields[0], int(fields[1]), fields[2]))
-        calls = []
-        if trace and os.path.exists(trace_file):
-            with open(trace_file, encoding="utf-8", errors="surrogateescape") as f:
-                calls = [tuple(line.rstrip("\n").split("\t", 1)) for line in f]
+        with open(log, encoding="utf-8", errors="surrogateescape") as f:
+            for line in f:
+                fields = line.rstrip("\n").split("\t")
+                failures.append((fields[0], int(fields[1]), fields[2]))
+        with open(trace, encoding="utf-8", errors="surrogateescape") as f:
+            calls = [tuple(line.rstrip("\n").split("\t", 1)) for line in f]
         return Outcome(rc, text, batch, failures, calls)
 
 
@@ -405,7 +441,7 @@ class Tally:
 def run_case(runner, args, index, base, tally):
     case = Case(index, args.seed, base, args.platform)
     rng = case.rng
-    clean = runner.run(case, "", "1", False, trace=True)
+    clean = runner.run(case, "", "1", False)
     walked = {path for _, path in clean.trace}
     # The fault-free outcome is the same at any number of requests in flight.
     for in_flight in ("8", ""):
@@ -441,23 +477,29 @@ def run_case(runner, args, index, base, tally):
         shutil.rmtree(case.dir, ignore_errors=True)
 
 
-def make_prefixes(runner, count, work):
-    """Wine prefixes, one for each job: the first made (or copied from --wineprefix), the
-    others copied from it."""
-    first = os.path.join(work, "prefix0")
+def make_slots(runner, count, work):
+    """A slot for each job; for the Windows build each with a Wine prefix, copied from
+    HALVARD_FAULTS_WINEPREFIX where that is one, else made for the first slot."""
+    if runner.platform != "windows":
+        for k in range(count):
+            runner.add_slot(os.path.join(work, "slot%d" % k))
+        return
+    first = os.path.join(work, "slot0", "prefix")
     source = os.environ.get("HALVARD_FAULTS_WINEPREFIX")
-    if source and os.path.isdir(source):
-        shutil.copytree(source, first, symlinks=True)
+    ignore = shutil.ignore_patterns("wineserver", ".update-timestamp-lock")
+    if source and os.path.isdir(os.path.join(source, "drive_c")):
+        shutil.copytree(source, first, symlinks=True, ignore=ignore)
     else:
-        subprocess.run([runner.wine, "wineboot", "--init"],
-                       env={**os.environ, "WINEPREFIX": first, "WINEDEBUG": "-all"},
+        os.makedirs(os.path.dirname(first), exist_ok=True)
+        env = {**os.environ, "WINEPREFIX": first, "WINEDEBUG": "-all"}
+        subprocess.run([runner.wine, "wineboot", "--init"], env=env,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env={**os.environ, "WINEPREFIX": first})
-    runner.prefixes.put(first)
+        subprocess.run(["wineserver", "-w"], env=env)
+    runner.add_slot(os.path.dirname(first), first)
     for k in range(1, count):
-        other = os.path.join(work, "prefix%d" % k)
-        shutil.copytree(first, other, symlinks=True)
-        runner.prefixes.put(other)
+        other = os.path.join(work, "slot%d" % k, "prefix")
+        shutil.copytree(first, other, symlinks=True, ignore=ignore)
+        runner.add_slot(os.path.dirname(other), other)
 
 
 def main(argv):
@@ -465,10 +507,10 @@ def main(argv):
     parser.add_argument("--exe", required=True)
     parser.add_argument("--platform", choices=["native", "windows"], default="native")
     parser.add_argument("--seed", type=int, default=int(time.time()) % 100000)
-    parser.add_argument("--cases", type=int, default=10, help="random repositories")
-    parser.add_argument("--transient", type=int, default=5,
-                        help="transient schedules per repository")
-    parser.add_argument("--lasting", type=int, default=20, help="lasting schedules in all")
+    parser.add_argument("--cases", type=int, help="random repositories (10; 5 under Wine)")
+    parser.add_argument("--transient", type=int,
+                        help="transient schedules per repository (5; 3 under Wine)")
+    parser.add_argument("--lasting", type=int, help="lasting schedules in all (20; 6 under Wine)")
     parser.add_argument("--time-box", type=float, default=90.0, help="seconds")
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--case", type=int, help="run this case only")
@@ -477,6 +519,10 @@ def main(argv):
     parser.add_argument("--show", type=int, default=10,
                         help="failing runs printed in full (the others in one line)")
     args = parser.parse_args(argv)
+    wine = args.platform == "windows"
+    for name, native, windows in (("cases", 10, 5), ("transient", 5, 3), ("lasting", 20, 6)):
+        if getattr(args, name) is None:
+            setattr(args, name, windows if wine else native)
 
     if args.platform == "native" and is_static_elf(args.exe):
         print("faults: skipped: %s is statically linked, LD_PRELOAD cannot reach it" % args.exe)
@@ -488,17 +534,19 @@ def main(argv):
             print("faults: skipped: fault_shim.so cannot be built (no C compiler)")
             return 77
         runner = Runner(args, shim, work)
-        if args.platform == "windows":
-            make_prefixes(runner, args.jobs, work)
+        make_slots(runner, args.jobs, work)
         print("faults: seed %d, %s build, %d repositories, time box %d s" % (
             args.seed, args.platform, args.cases, args.time_box), flush=True)
         tally = Tally(time.monotonic() + args.time_box)
         tally.show = args.show
         indexes = [args.case] if args.case is not None else range(args.cases)
-        with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
-            for future in [pool.submit(run_case, runner, args, i, work, tally)
-                           for i in indexes]:
-                future.result()
+        try:
+            with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
+                for future in [pool.submit(run_case, runner, args, i, work, tally)
+                               for i in indexes]:
+                    future.result()
+        finally:
+            runner.stop_servers()
         for kind, (passed, failed) in sorted(tally.by_kind.items()):
             print("faults: %-10s %d passed, %d failed" % (kind, passed, failed))
         if tally.left_out:
