@@ -344,11 +344,13 @@ def check(case, schedule, clean, got, sentinel, walked):
         match = ERROR_LINE.match(lines[-1]) if lines else None
         if got.rc == 6 and not match:
             problems.append('the last line does not begin with "Error reading:"')
-        if match and case.platform == "native":
-            reasons = {path: os.strerror(error) for _, error, path in got.failures}
+        if match:
+            # The path is one that failed, as the program spells it; natively the reason is
+            # the C library's text for its errno (Windows has texts of its own).
+            reasons = {case.text(path): os.strerror(error) for _, error, path in got.failures}
             if match.group(1) not in reasons:
                 problems.append("the error line names %r, which never failed" % match.group(1))
-            elif match.group(2) != reasons[match.group(1)]:
+            elif case.platform == "native" and match.group(2) != reasons[match.group(1)]:
                 problems.append("the error line gives the reason %r, not %r" %
                                 (match.group(2), reasons[match.group(1)]))
     else:
