@@ -14,6 +14,7 @@
 #include "DriverSetStore.h"
 #include "PathName.h"
 #include "Platform.h"
+#include "TreeWalk.h"
 
 // Exit codes of the tool. kContinue is what a stage returns when it went well
 // and the run goes on; a finished run that found sets ends with kSuccessFound.
@@ -27,6 +28,8 @@ enum ReturnCode {
     kMediaNotFound = 5,
     kGeneralError = 6
 };
+
+class IniFile;
 
 class DriverSearchTool {
 public:
@@ -61,12 +64,17 @@ public:
 
     // Media detection
     int DetectWindowsVersion(PathName mediaPath);
+    bool ReadMediaFile(const PathName& media, IniFile& file);
 
     // Search and filters
-    void FindFileInTree(const PathName& directory, const CString& fileName, CString& list);
+    // Appends the hits to list; a walk that ended on a failure has said so and
+    // appends nothing. keepContents: read each hit and keep its values.
+    TreeWalk::Outcome FindFileInTree(const PathName& directory, const CString& fileName,
+                                     CString& list, bool keepContents = false);
     void PrintListItems(const CString& list) const;
-    // driverPathRead: false when the driver path itself could not be listed.
-    int FindAllDriverSets(const PathName& driverPath, CString& list, bool& driverPathRead);
+    void PrintReadError(const char* path, int error) const;
+    // walked: how the walk below the driver path ended.
+    int FindAllDriverSets(const PathName& driverPath, CString& list, TreeWalk::Outcome& walked);
     int SearchWindowsVersionSets(int number, const CString& sets, CString& list);
     int FilterByWindowsVersion(int number, const CString& sets, CString& list);
     int SearchMachineTypeSets(const CString& machineType, const CString& sets, CString& list);
@@ -88,18 +96,9 @@ public:
     DriverSetInfo GetDriverSetInfo(std::string_view path);
 
 private:
-    struct TreeWalk;
+    class SearchEvents;
     struct BatchVariable;
     int WriteBatchLines(const CString& shown, const std::vector<BatchVariable>& variables);
-    // Returns false when the directory the walk starts in could not be listed.
-    bool FindFileInTree(const PathName& directory, const CString& fileName, CString& list,
-                        bool keepContents);
-    bool FitsInWalk(const PathName& directory, const TreeWalk& walk) const;
-    // key: the identity its probe was asked for by (the listing's); id: the one
-    // it was entered under; order: its place in the walk (see ProbeEngine.h).
-    void WalkDirectory(const PathName& directory, const platform::FileId& key,
-                       const platform::FileId& id, const std::string& order, TreeWalk& walk);
-    void Record(const PathName& path, TreeWalk& walk);
     // Keeps the values a descriptor gives; returns the path as kept with them.
     std::string_view RememberDriverSet(std::string_view path, const std::string& contents);
     void PrintReportLine(const char* label, const char* value) const;

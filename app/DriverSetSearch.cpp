@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "IniFile.h"
 #include "Platform.h"
 #include "ProbeEngine.h"
+#include "TreeWalk.h"
 
 namespace {
 
@@ -28,295 +30,84 @@ const CString kListDelimiter = ",";
 // The name of the environment variable that sets the requests in flight.
 const char* const kInFlightVariable = "HALVARD_IN_FLIGHT";
 
-// Whether the file is there: read whole when the walk keeps descriptors,
-// otherwise an existence test. *file receives its identity where the read
-// learns it.
-platform::ReadStatus Present(const char* path, bool keepContents, std::size_t readLimit,
-                             std::string& contents, platform::FileId& file) {
-    file = platform::FileId();
-    if (!keepContents) {
-        return platform::Exists(path) ? platform::ReadStatus::Read : platform::ReadStatus::Missing;
-    }
-    return platform::ReadFileBytes(path, contents, nullptr, &file, readLimit);
-}
-
-// Whether a name the listing shows is the file: it is unless it has gone since.
-// One that cannot be opened (a directory that can be listed but not entered)
-// is there all the same, and reads as empty.
-platform::ReadStatus StillThere(const char* path, bool keepContents, std::size_t readLimit,
-                                std::string& contents) {
-    int error = 0;
-    platform::ReadStatus status = platform::ReadFileBytes(path, contents, &error, nullptr,
-                                                          keepContents ? readLimit : SIZE_MAX);
-    if (!keepContents) contents.clear();
-    if (status == platform::ReadStatus::Missing && error != ENOENT && error != ENOTDIR) {
-        status = platform::ReadStatus::Read;
-    }
-    return status;
-}
-
-// The entry of a listing that is the file: the name asked for, else the first
-// under another case (a file system that tells case apart); null for none.
-const platform::DirEntry* FileInListing(const std::vector<platform::DirEntry>& entries,
-                                        const std::string& fileName) {
-    const platform::DirEntry* variant = nullptr;
-    for (const platform::DirEntry& entry : entries) {
-        if (entry.name == fileName) return &entry;
-        if (variant == nullptr && CString::EqualsNoCase(entry.name, fileName)) variant = &entry;
-    }
-    return variant;
-}
-
-// A descriptor on another device than the directory's identity says: the
-// identity was a listing's hint at a mount point, so the directory is asked.
-platform::FileId OwnIdentity(const char* directory, const platform::FileId& id,
-                             const platform::FileId& file) {
-    if (!file.valid || !id.valid || file.device == id.device) return platform::FileId();
-    return platform::GetFileId(directory);
-}
-
-// One look at a directory, made by the walk or ahead of it by a worker: the
-// file at its path in the directory, or else the listing, and the file the
-// listing shows if it shows one under the name asked for or another case.
-void ProbeDirectory(const std::string& fileName, bool keepContents, const char* directory,
-                    const char* file, const platform::FileId& id, std::size_t readLimit,
-                    DirectoryProbe& out) {
-    out.entries.clear();
-    out.complete = true;
-    out.error = 0;
-    platform::FileId fileId;
-    platform::ReadStatus status = Present(file, keepContents, readLimit, out.contents, fileId);
-    if (status != platform::ReadStatus::Missing) {
-        out.outcome = status == platform::ReadStatus::Read ? DirectoryProbe::Found
-                                                           : DirectoryProbe::LeftToWalk;
-        out.self = OwnIdentity(directory, id, fileId);
-        return;
-    }
-    out.outcome = DirectoryProbe::Listed;
-    out.complete = platform::ListDirectory(directory, out.entries, id, &out.error, &out.self);
-    const platform::DirEntry* entry = FileInListing(out.entries, fileName);
-    if (entry == nullptr) return;
-    const bool exact = entry->name == fileName;
-    const PathName variant(PathName(directory), entry->name);
-    status = StillThere(exact ? file : variant.Text().GetCharString(), keepContents, readLimit,
-                        out.contents);
-    if (status == platform::ReadStatus::Missing) return;
-    out.outcome = status == platform::ReadStatus::TooLarge ? DirectoryProbe::LeftToWalk
-                  : exact                                  ? DirectoryProbe::Found
-                                                           : DirectoryProbe::FoundInListing;
-    out.name = entry->name;
-    out.entries.clear();
-}
-
-// A name the path texts would split: on POSIX a backslash in a name (archives
-// unpacked on Linux make such names) reads as a separator.
-bool HoldsSeparator(const std::string& name) {
-    return std::any_of(name.begin(), name.end(), platform::IsSeparator);
-}
-
-// The subdirectories, from entries[from] on, of a listed directory that the walk
-// will enter unless it has entered them already: those it leaves out with a
-// message (a comma or a separator in the name, a path too long) are left out
-// here too.
-void SubdirectoriesAhead(const std::string& fileName, const PathName& directory,
-                         const WalkOrder& order, std::vector<platform::DirEntry>& entries,
-                         std::size_t from, std::vector<ProbeRequest>& children) {
-    for (std::size_t index = from; index < entries.size(); ++index) {
-        platform::DirEntry& entry = entries[index];
-        if (!entry.isDirectory || entry.name.find(',') != std::string::npos ||
-            HoldsSeparator(entry.name)) {
-            continue;
-        }
-        const PathName subdirectory(directory, entry.name);
-        const PathName file(subdirectory, fileName);
-        if (!platform::FullPathFits(file.Text().GetCharString())) continue;
-        if (!entry.id.valid) entry.id = platform::GetFileId(subdirectory.Text().GetCharString());
-        if (!entry.id.valid) continue;
-        children.push_back(ProbeRequest{subdirectory.Text().GetCharString(),
-                                        file.Text().GetCharString(), entry.id,
-                                        ChildOrder(order, index)});
-    }
-}
-
 ProbeEngine::Options EngineOptions() {
     ProbeEngine::Options options;
     options.inFlight = ProbeEngine::ParseInFlight(std::getenv(kInFlightVariable));
     return options;
 }
 
+const char* SkipMessage(TreeWalk::Skip why) {
+    switch (why) {
+    case TreeWalk::Skip::Comma: return "Skipping directory with a comma in its name:";
+    case TreeWalk::Skip::Separator: return "Skipping directory with a backslash in its name:";
+    case TreeWalk::Skip::TooLong: return "Skipping directory whose path is too long:";
+    case TreeWalk::Skip::Unreadable: break;
+    }
+    return "Skipping directory that cannot be read:";
+}
+
 }  // namespace
 
-// Walk state shared by the recursive steps of one search. Every directory
-// entered is remembered, so that one reached again through a link (a loop, or
-// links that reach it by many paths) is walked only once, by its first path.
-// The engine makes the walk's probes, ahead of it when they are slow; the walk
-// takes them in its own order and decides everything itself.
-struct DriverSearchTool::TreeWalk {
-    TreeWalk(const CString& searched, CString& found, bool keep)
-        : fileName(searched),
-          list(found),
-          keepContents(keep),
-          name(searched.View()),
-          engine(
-              [this](const char* directory, const char* file, const platform::FileId& id,
-                     std::size_t readLimit, DirectoryProbe& out) {
-                  ProbeDirectory(this->name, keepContents, directory, file, id, readLimit, out);
-              },
-              [this](const ProbeRequest& parent, DirectoryProbe& probe,
-                     std::vector<ProbeRequest>& children) {
-                  if (probe.outcome != DirectoryProbe::Listed) return;
-                  SubdirectoriesAhead(this->name, PathName(parent.directory.c_str()), parent.order,
-                                      probe.entries, 0, children);
-              },
-              EngineOptions(), &entered.Set()) {}
+// The walk's events as the tool shows and keeps them: skips are said at once,
+// hits kept (with their values, when the walk reads them) for the list.
+class DriverSearchTool::SearchEvents : public TreeWalk::Events {
+public:
+    SearchEvents(DriverSearchTool& tool, bool keepContents)
+        : tool_(tool), keepContents_(keepContents) {}
 
-    CString fileName;
-    CString& list;
-    const bool keepContents;
-    const std::string name;  // fileName, for the workers
-    EnteredDirectories entered;
-    DirectoryProbe probe;                // the probe taken last; its buffers serve them all
-    std::vector<std::string_view> hits;  // paths found, as kept with their values
-    int depth = 0;
-    bool startUnreadable = false;  // the directory the walk started in could not be listed
-    // The listings the walk is in the middle of, from the start directory down,
-    // each with the next entry it will look at.
-    struct Listing {
-        const PathName* directory;
-        std::vector<platform::DirEntry>* entries;
-        const WalkOrder* order;
-        std::size_t next;
-    };
-    std::vector<Listing> listings;
-    bool readingAhead = false;
-    ProbeEngine engine;  // last: stopped before the rest goes
-
-    // Once workers run, what the walk still has to enter of the listings it is in.
-    void ReadAheadOnceWorkersRun() {
-        if (readingAhead || engine.Workers() == 0) return;
-        readingAhead = true;
-        std::vector<ProbeRequest> ahead;
-        for (Listing& listing : listings) {
-            SubdirectoriesAhead(name, *listing.directory, *listing.order, *listing.entries,
-                                listing.next, ahead);
-        }
-        engine.Queue(ahead);
+    void Skipped(TreeWalk::Skip why, const PathName& directory) override {
+        tool_.PrintLine(SkipMessage(why) + directory.GetPath());
     }
+    void Found(const PathName& file, const std::string& contents) override {
+        if (keepContents_) {
+            hits.push_back(tool_.RememberDriverSet(file.Text().View(), contents));
+        } else {
+            copies_.emplace_back(file.Text().View());
+            hits.push_back(copies_.back());
+        }
+    }
+
+    std::vector<std::string_view> hits;  // paths found, as kept
+
+private:
+    DriverSearchTool& tool_;
+    const bool keepContents_;
+    std::deque<std::string> copies_;  // the paths of hits without values
 };
 
-void DriverSearchTool::FindFileInTree(const PathName& directory, const CString& fileName,
-                                      CString& list) {
-    FindFileInTree(directory, fileName, list, false);
-}
-
-bool DriverSearchTool::FindFileInTree(const PathName& directory, const CString& fileName,
-                                      CString& list, bool keepContents) {
-    TreeWalk walk(fileName, list, keepContents);
-    const platform::FileId id = platform::GetFileId(directory.Text().GetCharString());
-    if (FitsInWalk(directory, walk)) {
-        walk.entered.Enter(id);
-        WalkDirectory(directory, id, id, WalkOrder(), walk);
+TreeWalk::Outcome DriverSearchTool::FindFileInTree(const PathName& directory,
+                                                   const CString& fileName, CString& list,
+                                                   bool keepContents) {
+    SearchEvents events(*this, keepContents);
+    TreeWalk walk(WalkFileSystem::Real(), std::string(fileName.View()), keepContents,
+                  EngineOptions());
+    const TreeWalk::Outcome outcome = walk.Walk(directory, events);
+    if (outcome.failure.happened()) {
+        PrintReadError(outcome.failure.path.c_str(), outcome.failure.error);
+        return outcome;
     }
-    if (!keepContents) return !walk.startUnreadable;
     // The list grows once, to its final length.
     std::size_t length = list.GetLength();
-    for (std::string_view hit : walk.hits) length += hit.size() + 1;
+    for (std::string_view hit : events.hits) length += hit.size() + 1;
     list.Reserve(static_cast<unsigned>(std::min<std::size_t>(length, UINT32_MAX)));
-    for (std::string_view hit : walk.hits) list.AddItem(hit, kListDelimiter);
-    return !walk.startUnreadable;
+    for (std::string_view hit : events.hits) list.AddItem(hit, kListDelimiter);
+    return outcome;
 }
 
-// Records the file found at the path, with the contents read.
-void DriverSearchTool::Record(const PathName& path, TreeWalk& walk) {
-    if (walk.keepContents) {
-        walk.hits.push_back(RememberDriverSet(path.Text().View(), walk.probe.contents));
-    } else {
-        walk.list.AddItem(path.Text(), kListDelimiter);
-    }
-}
-
-// Whether the walk can enter the directory: its absolute path, with the file's
-// name, fits the platform's limit. Otherwise it says so.
-bool DriverSearchTool::FitsInWalk(const PathName& directory, const TreeWalk& walk) const {
-    const PathName candidate(directory, walk.fileName.View());
-    if (platform::FullPathFits(candidate.Text().GetCharString())) return true;
-    // Its absolute path would be cut: nothing in it can be reported or written.
-    PrintLine("Skipping directory whose path is too long:" + directory.GetPath());
-    return false;
-}
-
-void DriverSearchTool::WalkDirectory(const PathName& directory, const platform::FileId& key,
-                                     const platform::FileId& id, const WalkOrder& order,
-                                     TreeWalk& walk) {
-    const PathName candidate(directory, walk.fileName.View());
-    walk.engine.Take(directory.Text().GetCharString(), candidate.Text().GetCharString(), key, order,
-                     walk.probe);
-    walk.ReadAheadOnceWorkersRun();
-    // Opened, it may show another identity than the one it was entered under:
-    // one entered before is left, as if met as such.
-    if (!walk.entered.Confirm(id, walk.probe.self)) return;
-    if (walk.probe.outcome == DirectoryProbe::Found) {
-        Record(candidate, walk);
-        return;
-    }
-
-    if (!walk.probe.complete) {
-        // Say so: a tree that cannot be read must not pass for one without sets.
-        // Something that is not there, or is no directory (a media file searched
-        // as a directory), holds nothing and is no directory that cannot be read.
-        const int error = walk.probe.error;
-        if (error != ENOENT && error != ENOTDIR) {
-            PrintLine("Skipping directory that cannot be read:" + directory.GetPath());
-        }
-        walk.startUnreadable = walk.startUnreadable || walk.depth == 0;
-    }
-
-    // A file system that tells case apart may hold the file under another case.
-    if (walk.probe.outcome == DirectoryProbe::FoundInListing) {
-        Record(PathName(directory, walk.probe.name), walk);
-        return;
-    }
-
-    std::vector<platform::DirEntry> entries = std::move(walk.probe.entries);
-    const std::size_t listing = walk.listings.size();
-    walk.listings.push_back(TreeWalk::Listing{&directory, &entries, &order, 0});
-    for (std::size_t index = 0; index < entries.size(); ++index) {
-        const platform::DirEntry& entry = entries[index];
-        if (!entry.isDirectory) continue;
-        const PathName subdirectory(directory, entry.name);
-        if (entry.name.find(',') != std::string::npos) {
-            // Lists are comma-delimited: such a name would split into garbage.
-            PrintLine("Skipping directory with a comma in its name:" + subdirectory.GetPath());
-            continue;
-        }
-        if (HoldsSeparator(entry.name)) {
-            // Its path text would name another directory.
-            PrintLine("Skipping directory with a backslash in its name:" + subdirectory.GetPath());
-            continue;
-        }
-        platform::FileId subdirectoryId = entry.id;
-        const bool isNew = walk.entered.IsNew(subdirectoryId, [&subdirectory] {
-            return platform::GetFileId(subdirectory.Text().GetCharString());
-        });
-        // Entered only through a path that fits: a path too long leaves that path
-        // out, not the directory.
-        if (!isNew || !FitsInWalk(subdirectory, walk)) continue;
-        walk.entered.Enter(subdirectoryId);
-        walk.listings[listing].next = index + 1;
-        ++walk.depth;
-        WalkDirectory(subdirectory, entry.id, subdirectoryId, ChildOrder(order, index), walk);
-        --walk.depth;
-    }
-    walk.listings.pop_back();
+// A request that failed for good: what it was for and why, in the system's words.
+void DriverSearchTool::PrintReadError(const char* path, int error) const {
+    PrintLine(CString("Error reading:") + path + " (" + platform::ErrorText(error).c_str() + ")");
 }
 
 void DriverSearchTool::PrintListItems(const CString& list) const {
     for (std::string_view item : list.GetItemViews(kListDelimiter)) PrintLine("\t", item);
 }
 
-int DriverSearchTool::FindAllDriverSets(const PathName& root, CString& list, bool& driverPathRead) {
+int DriverSearchTool::FindAllDriverSets(const PathName& root, CString& list,
+                                        TreeWalk::Outcome& walked) {
     PrintLine("Searching for all Driver Sets...");
-    driverPathRead = FindFileInTree(root, kDescriptorName, list, true);
+    walked = FindFileInTree(root, kDescriptorName, list, true);
+    if (walked.failure.happened()) return 0;
     list.SortItems(",");
     int count = list.GetItemCount(",");
     PrintListItems(list);

@@ -2,6 +2,8 @@
 // XP and 2003 media) or idwbinfo.txt (Windows 2008 media).
 #include "DriverSearchTool.h"
 #include "IniFile.h"
+#include "Platform.h"
+#include "TreeWalk.h"
 #include "WindowsVersionCatalogue.h"
 
 namespace {
@@ -38,6 +40,22 @@ int VersionFromBuildArch(const CString& buildArch, int current) {
 
 }  // namespace
 
+// Loads a media file, as IniFile would load it, with the reads of a request
+// that fails made again; false (said) when it still fails.
+bool DriverSearchTool::ReadMediaFile(const PathName& media, IniFile& file) {
+    std::string bytes;
+    int error = 0;
+    const char* path = media.Text().GetCharString();
+    if (ReadMadeAgainWhileFailing(WalkFileSystem::Real(), path, bytes, error) ==
+        platform::ReadStatus::Failed) {
+        PrintReadError(path, error);
+        return false;
+    }
+    platform::DecodeTextMode(bytes);
+    file.LoadText(bytes.data(), static_cast<unsigned long>(bytes.size()));
+    return true;
+}
+
 int DriverSearchTool::DetectWindowsVersion(PathName media) {
     CString extension = media.GetExtension();
     if (!extension.EqualsNoCase(".ini") && !extension.EqualsNoCase(".txt")) {
@@ -45,7 +63,7 @@ int DriverSearchTool::DetectWindowsVersion(PathName media) {
         CString hits;
         for (const char* fileName : {kProductFile, kBuildInfoFile}) {
             PrintLine(CString("Searching for ") + fileName + " in " + fullPath);
-            FindFileInTree(media, fileName, hits);
+            if (FindFileInTree(media, fileName, hits).failure.happened()) return kGeneralError;
             PrintListItems(hits);
             if (hits.GetItemCount(",") > 0) break;
         }
@@ -54,15 +72,18 @@ int DriverSearchTool::DetectWindowsVersion(PathName media) {
         extension = media.GetExtension();
     }
 
-    if (extension.EqualsNoCase(".ini")) {
-        PrintLine("\nDetermining OS Version from file:" + media.GetPath());
-        CString product = IniFile(media).GetValue("Product Specification", "Product", "");
-        if (product.IsEmpty()) return kMediaNotFound;
-        PrintLine("Windows Version=" + product);
-        SelectWindowsVersion(VersionFromProduct(product));
-    } else if (extension.EqualsNoCase(".txt")) {
-        PrintLine("\nDetermining OS Version from file:" + media.GetPath());
-        CString buildArch = IniFile(media).GetValue("BUILDINFO", "BuildArch", "");
+    const bool product = extension.EqualsNoCase(".ini");
+    if (!product && !extension.EqualsNoCase(".txt")) return kContinue;
+    PrintLine("\nDetermining OS Version from file:" + media.GetPath());
+    IniFile file;
+    if (!ReadMediaFile(media, file)) return kGeneralError;
+    if (product) {
+        CString value = file.GetValue("Product Specification", "Product", "");
+        if (value.IsEmpty()) return kMediaNotFound;
+        PrintLine("Windows Version=" + value);
+        SelectWindowsVersion(VersionFromProduct(value));
+    } else {
+        CString buildArch = file.GetValue("BUILDINFO", "BuildArch", "");
         if (buildArch.IsEmpty()) return kMediaNotFound;
         SelectWindowsVersion(VersionFromBuildArch(buildArch, osVersionIndex));
     }

@@ -72,7 +72,9 @@ struct DirectoryProbe {
     std::vector<platform::DirEntry> entries;  // the listing, unless Found
     bool complete = true;                     // the listing ended without an error
     int error = 0;                            // the listing's error number otherwise
-    platform::FileId self;  // the directory's own identity, where the probe learned it
+    platform::FileId self;   // the directory's own identity, where the probe learned it
+    int failed = 0;          // a call that failed for good, as a request: its error number
+    std::string failedPath;  // and the path it was made for
 
     // Memory the result holds, roughly.
     std::size_t Bytes() const;

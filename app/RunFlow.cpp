@@ -31,18 +31,24 @@ int DriverSearchTool::Run(int argc, const char* const* argv) {
     int result = HandleCommandLine(argc, argv);
     if (result != kContinue) return result;
 
-    if (hasMediaPath && DetectWindowsVersion(mediaPath) != kContinue) {
+    const int detected = hasMediaPath ? DetectWindowsVersion(mediaPath) : kContinue;
+    if (detected == kGeneralError) return kGeneralError;  // a read failed: said already
+    if (detected != kContinue) {
         PrintLine(CString("\nNo ") + "PRODSPEC.INI" + " or " + "idwbinfo.txt" + " file found in " +
                   mediaPath.GetFullPath());
         return kMediaNotFound;
     }
 
     allSets = std::make_unique<CString>();
-    bool driverPathRead = true;
-    if (FindAllDriverSets(driverPath, *allSets, driverPathRead) == 0) {
-        // Nothing could be read there: an error, not a search that found nothing.
-        return driverPathRead ? ReportNotFound(nullptr) : kDriverPathNotFound;
+    TreeWalk::Outcome walked;
+    const int found = FindAllDriverSets(driverPath, *allSets, walked);
+    // A driver path that could not be read at all is not found; a failure further
+    // down leaves no answer to give.
+    if (!walked.startListed && (found == 0 || walked.failure.happened())) {
+        return kDriverPathNotFound;
     }
+    if (walked.failure.happened()) return kGeneralError;
+    if (found == 0) return ReportNotFound(nullptr);
 
     osMatches = std::make_unique<CString>();
     int count = SearchWindowsVersionSets(osVersionIndex, *allSets, *osMatches);

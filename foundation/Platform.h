@@ -12,7 +12,8 @@
 // the system call that set them. Where a function takes an "int* error", a null
 // pointer means the caller does not want it; otherwise it receives 0 on success
 // and the system's error number (errno values: ENOENT, ENOTDIR, EACCES, ...)
-// when the call failed.
+// when the call failed. On Windows a system error code that has no errno value
+// of its own (the network's, most of all) is given as its negative.
 #pragma once
 
 #include <cstddef>
@@ -39,6 +40,10 @@ bool FullPath(const char* path, std::string& out);
 // True when the absolute form of a path can be formed within MaxPathLength(),
 // as FullPath would; cheap for the paths that plainly fit.
 bool FullPathFits(const char* path);
+
+// True for the root of a network share written as users write it:
+// \\server\share, with or without a separator after it (on Windows).
+bool IsShareRoot(const char* path);
 
 // True when a file or directory of that name exists. A trailing separator and a
 // root (C:\, /) name existing directories.
@@ -93,9 +98,28 @@ bool ListDirectory(const char* directory, std::vector<DirEntry>& entries,
 // Identity of an existing directory (one query; invalid when unknown).
 FileId GetFileId(const char* path);
 
+// What a failed call met, told apart where the call is made:
+// - Missing: nothing of that name (ENOENT, ENOTDIR; ERROR_FILE_NOT_FOUND, ...);
+// - Denied: there, but not for this account or not to be read as a file
+//   (EACCES, EPERM, a socket or device; ERROR_ACCESS_DENIED, ...);
+// - Failed: the request itself failed, on a share as a rule: an I/O error, a
+//   timeout, a connection lost or reset, a stale handle, no resources (EIO,
+//   ETIMEDOUT, ESTALE, EMFILE, ENOMEM; ERROR_NETNAME_DELETED, ...): everything
+//   else. Such a call may succeed when made again.
+enum class ErrorKind { None, Missing, Denied, Failed };
+// The kind of an error number as the functions here give it (0: None).
+ErrorKind KindOfError(int error);
+// The system's own words for an error number.
+std::string ErrorText(int error);
+// The error number of a system error code: on Windows, of the code GetLastError
+// gives (ENOENT, EACCES, ... where the code has one, else the code negated);
+// on POSIX the code is an errno value already.
+int ErrorOfSystemCode(unsigned long code);
+
 // Result of reading a file that may or may not exist. TooLarge: a regular file
-// larger than the limit the caller set, left unread.
-enum class ReadStatus { Missing, Read, TooLarge };
+// larger than the limit the caller set, left unread. Failed: the open or a read
+// failed with an error of the kind Failed; nothing read is kept.
+enum class ReadStatus { Missing, Read, TooLarge, Failed };
 
 // Reads a whole file's bytes as stored, with one open. Missing when no entry of
 // that name exists (as Exists would say). A directory, FIFO, device or

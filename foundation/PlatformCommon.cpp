@@ -8,6 +8,19 @@
 
 namespace platform {
 
+bool IsShareRoot(const char* path) {
+    if (path == nullptr || !IsSeparator(path[0]) || !IsSeparator(path[1])) return false;
+    const char* part = path + 2;
+    for (int parts = 0; parts < 2; ++parts) {  // the server's name, then the share's
+        const char* end = part;
+        while (*end != '\0' && !IsSeparator(*end)) ++end;
+        if (end == part) return false;
+        if (*end == '\0') return parts == 1;
+        part = end + 1;
+    }
+    return *part == '\0';  // one separator after the share, and nothing more
+}
+
 bool IsUnknownFileNumber(uint64_t number) {
     return number == 0 || number == UINT32_MAX || number == UINT64_MAX;
 }

@@ -119,11 +119,15 @@ FileId IdOf(const struct stat& info) {
     return id;
 }
 
-bool IsDirectoryStat(int directoryFd, const char* name, FileId& id) {
+// Whether an entry whose type the listing left open is a directory (a link
+// is followed). *error receives the error of a query that failed as a request.
+bool IsDirectoryStat(int directoryFd, const char* name, FileId& id, int& error) {
     struct stat info;
-    if (fstatat(directoryFd, name, &info, 0) != 0 || !S_ISDIR(info.st_mode)) {
+    if (fstatat(directoryFd, name, &info, 0) != 0) {
+        if (KindOfError(errno) == ErrorKind::Failed) error = errno;
         return false;
     }
+    if (!S_ISDIR(info.st_mode)) return false;
     id = IdOf(info);
     return true;
 }
@@ -165,7 +169,7 @@ bool ReadEntries(DIR* stream, const FileId& hint, std::vector<DirEntry>& entries
         if (item == nullptr) {
             const int failure = errno;
             if (failure != 0 && error != nullptr) *error = failure;
-            complete = failure == 0;
+            complete = complete && failure == 0;
             break;
         }
         if (std::strcmp(item->d_name, ".") == 0) {
@@ -180,7 +184,13 @@ bool ReadEntries(DIR* stream, const FileId& hint, std::vector<DirEntry>& entries
             entry.id.inode = item->d_ino;  // the device follows below
             if (!IsUnknownFileNumber(item->d_ino)) hinted.push_back(entries.size());
         } else if (item->d_type == DT_UNKNOWN || item->d_type == DT_LNK) {
-            entry.isDirectory = IsDirectoryStat(directoryFd, item->d_name, entry.id);
+            int failure = 0;
+            entry.isDirectory = IsDirectoryStat(directoryFd, item->d_name, entry.id, failure);
+            if (failure != 0) {
+                // An entry that cannot be told apart: the listing is not whole.
+                if (error != nullptr) *error = failure;
+                complete = false;
+            }
         }
         entries.push_back(std::move(entry));
     }
@@ -207,7 +217,8 @@ bool ReadEntries(DIR* stream, const FileId& hint, std::vector<DirEntry>& entries
 // Reads an open regular file whole. Once the size the file had when opened
 // has arrived, the read that would only confirm the end is left out; a file
 // that reports no size (or keeps growing) is read until a read gives nothing.
-void ReadAll(int fd, size_t expectedSize, std::string& content) {
+// Returns 0, or the error of a read that failed (then nothing is kept).
+int ReadAll(int fd, size_t expectedSize, std::string& content) {
     content.resize(expectedSize > 0 ? expectedSize : 65536);
     size_t filled = 0;
     for (;;) {
@@ -219,15 +230,42 @@ void ReadAll(int fd, size_t expectedSize, std::string& content) {
         if (count < 0 && errno == EINTR) {
             continue;
         }
-        if (count <= 0) {
+        if (count < 0) {
+            const int failure = errno;
+            content.clear();
+            return failure;
+        }
+        if (count == 0) {
             break;
         }
         filled += static_cast<size_t>(count);
     }
     content.resize(filled);
+    return 0;
 }
 
 }  // namespace
+
+ErrorKind KindOfError(int error) {
+    switch (error) {
+    case 0: return ErrorKind::None;
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP: return ErrorKind::Missing;
+    case EACCES:
+    case EPERM:
+    case ENXIO:  // a socket
+    case ENODEV:
+    case EISDIR:
+    case EOVERFLOW: return ErrorKind::Denied;
+    default: return ErrorKind::Failed;
+    }
+}
+
+std::string ErrorText(int error) { return std::strerror(error); }
+
+int ErrorOfSystemCode(unsigned long code) { return static_cast<int>(code); }
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
@@ -327,12 +365,14 @@ ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, Fil
     const int openError = fd < 0 ? errno : 0;
     if (error != nullptr) *error = openError;
     if (fd < 0) {
-        if (openError == ENOENT || openError == ENOTDIR || openError == ENAMETOOLONG ||
-            openError == ELOOP) {
-            return ReadStatus::Missing;
+        switch (KindOfError(openError)) {
+        case ErrorKind::Failed: return ReadStatus::Failed;
+        case ErrorKind::Denied: {
+            struct stat info;
+            return stat(name.c_str(), &info) == 0 ? ReadStatus::Read : ReadStatus::Missing;
         }
-        struct stat info;
-        return stat(name.c_str(), &info) == 0 ? ReadStatus::Read : ReadStatus::Missing;
+        default: return ReadStatus::Missing;
+        }
     }
     struct stat info;
     const bool known = fstat(fd, &info) == 0;
@@ -342,8 +382,12 @@ ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, Fil
         close(fd);
         return ReadStatus::TooLarge;
     }
-    if (regular) ReadAll(fd, static_cast<size_t>(info.st_size), content);
+    const int readError = regular ? ReadAll(fd, static_cast<size_t>(info.st_size), content) : 0;
     close(fd);
+    if (readError != 0) {
+        if (error != nullptr) *error = readError;
+        return ReadStatus::Failed;
+    }
     return ReadStatus::Read;
 }
 

@@ -54,7 +54,8 @@ unsigned long long FileSize(int fd) {
 // Reads an open disk file whole. Once the size the file had when opened has
 // arrived, the read that would only confirm the end is left out; a file that
 // reports no size (or keeps growing) is read until a read gives nothing.
-void ReadAll(int fd, std::string& content) {
+// Returns 0, or the error of a read that failed (then nothing is kept).
+int ReadAll(int fd, std::string& content) {
     const unsigned long long size = FileSize(fd);
     const size_t expectedSize = size < SIZE_MAX / 2 ? static_cast<size_t>(size) : 0;
     content.resize(expectedSize > 0 ? expectedSize : 65536);
@@ -66,12 +67,18 @@ void ReadAll(int fd, std::string& content) {
         }
         size_t wanted = std::min<size_t>(content.size() - filled, INT_MAX);
         int count = _read(fd, &content[filled], static_cast<unsigned>(wanted));
-        if (count <= 0) {
+        if (count < 0) {
+            content.clear();
+            const DWORD code = GetLastError();
+            return code != 0 ? ErrorOfSystemCode(code) : errno;
+        }
+        if (count == 0) {
             break;
         }
         filled += static_cast<size_t>(count);
     }
     content.resize(filled);
+    return 0;
 }
 
 bool ReadsOnly(const char* mode) { return mode[0] == 'r' && std::strchr(mode, '+') == nullptr; }
@@ -112,6 +119,54 @@ private:
 
 }  // namespace
 
+int ErrorOfSystemCode(unsigned long code) {
+    switch (code) {
+    case 0: return 0;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_FILENAME_EXCED_RANGE: return ENOENT;
+    case ERROR_DIRECTORY: return ENOTDIR;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_NETWORK_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_CANT_ACCESS_FILE:
+    case ERROR_INVALID_ACCESS: return EACCES;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return ENOMEM;
+    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
+    default: return -static_cast<int>(code);  // the network's and the rest: failed requests
+    }
+}
+
+ErrorKind KindOfError(int error) {
+    switch (error) {
+    case 0: return ErrorKind::None;
+    case ENOENT:
+    case ENOTDIR: return ErrorKind::Missing;
+    case EACCES:
+    case EPERM: return ErrorKind::Denied;
+    default: return ErrorKind::Failed;
+    }
+}
+
+std::string ErrorText(int error) {
+    if (error >= 0) return std::strerror(error);
+    char text[512];
+    DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(-error), 0, text, sizeof(text), nullptr);
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                          text[length - 1] == ' ' || text[length - 1] == '.')) {
+        --length;
+    }
+    if (length == 0) return "system error " + std::to_string(-error);
+    return std::string(text, length);
+}
+
 bool IsSeparator(char c) { return c == '\\'; }
 
 char PreferredSeparator() { return '\\'; }
@@ -140,7 +195,9 @@ bool Exists(const char* path) {
     if (path == nullptr || *path == '\0') {
         return false;
     }
-    if (EndsWithSeparator(path)) {
+    // The directory search cannot name a share root ("\\Server\Share" is no
+    // valid search), as it cannot name a drive root: their attributes tell.
+    if (EndsWithSeparator(path) || IsShareRoot(path)) {
         return DirectoryExists(path);
     }
     struct _finddata_t data;
@@ -161,6 +218,10 @@ namespace {
 // Why a directory search could not start: nothing there, no directory, or
 // (for a directory that exists) the runtime's own error.
 int ListingError(const char* directory, int searchError) {
+    const int failure = ErrorOfSystemCode(GetLastError());
+    if (KindOfError(failure) == ErrorKind::Failed && failure != -ERROR_NO_MORE_FILES) {
+        return failure;
+    }
     DWORD attributes = GetFileAttributesA(*directory != '\0' ? directory : ".");
     if (attributes == INVALID_FILE_ATTRIBUTES) return ENOENT;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ENOTDIR;
@@ -198,18 +259,6 @@ bool ListBySearch(const char* directory, const std::string& prefix, std::vector<
 bool EndsListing(DWORD failure) {
     return failure == ERROR_NO_MORE_FILES || failure == ERROR_FILE_NOT_FOUND ||
            failure == ERROR_PATH_NOT_FOUND;
-}
-
-// The error number for a listing that broke off.
-int ErrorNumber(DWORD failure) {
-    switch (failure) {
-    case ERROR_ACCESS_DENIED:
-    case ERROR_NETWORK_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION: return EACCES;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY: return ENOMEM;
-    default: return EIO;
-    }
 }
 
 // One entry of a listing by handle, its name as the runtime's search gives it
@@ -259,7 +308,11 @@ Listing ListByHandle(const std::string& prefix, const FileId& hint, std::vector<
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        return Listing::Unavailable;
+        // A request that failed is no reason to try the runtime's search instead.
+        const int failure = ErrorOfSystemCode(GetLastError());
+        if (KindOfError(failure) != ErrorKind::Failed) return Listing::Unavailable;
+        if (error != nullptr) *error = failure;
+        return Listing::Failed;
     }
     std::unique_ptr<LONGLONG[]> buffer(new LONGLONG[kListingBufferSize / sizeof(LONGLONG)]);
     const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
@@ -274,7 +327,7 @@ Listing ListByHandle(const std::string& prefix, const FileId& hint, std::vector<
                 result = Listing::Unavailable;
             } else if (!EndsListing(failure)) {
                 result = Listing::Failed;
-                if (error != nullptr) *error = ErrorNumber(failure);
+                if (error != nullptr) *error = ErrorOfSystemCode(failure);
             }
             break;
         }
@@ -370,10 +423,14 @@ ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, Fil
         if (error != nullptr) *error = ENOENT;
         return ReadStatus::Missing;
     }
+    SetLastError(0);
     int fd = _open(path, _O_RDONLY | _O_BINARY);
     if (fd < 0) {
-        const int failure = errno;
+        // The system's own code: the runtime's errno loses the network's.
+        const DWORD code = GetLastError();
+        const int failure = code != 0 ? ErrorOfSystemCode(code) : errno;
         if (error != nullptr) *error = failure;
+        if (KindOfError(failure) == ErrorKind::Failed) return ReadStatus::Failed;
         // ENOENT: nothing of that name. Any other failure (a directory, a file
         // that cannot be read, a name the system refuses) is settled by a
         // search, as Exists settles it.
@@ -384,10 +441,12 @@ ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, Fil
         _close(fd);
         return ReadStatus::TooLarge;
     }
-    if (IsDiskFile(fd)) {
-        ReadAll(fd, content);
-    }
+    const int readError = IsDiskFile(fd) ? ReadAll(fd, content) : 0;
     _close(fd);
+    if (readError != 0) {
+        if (error != nullptr) *error = readError;
+        return ReadStatus::Failed;
+    }
     return ReadStatus::Read;
 }
 

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks that the sources are laid out as .clang-format says,
 # then builds, tests and packages every release build through the workflow presets of
-# CMakePresets.json: native, win64 and win32 (the Windows ones under Wine). Then the
-# sanitizer builds (scripts/test-sanitizers.sh), the runs on a share that fails now and
-# then (scripts/test-faults.sh) and the short fuzz run (scripts/fuzz.sh --quick). Every
-# suite runs even when an earlier one failed; the last line counts them all: "test-all: N
+# CMakePresets.json: native, win64 and win32 (the Windows ones under Wine), and runs the
+# shares suite (tests/shares/) with the native and win64 programs. Then the sanitizer
+# builds (scripts/test-sanitizers.sh), the runs on a share that fails now and then
+# (scripts/test-faults.sh) and the short fuzz run (scripts/fuzz.sh --quick). Every suite
+# runs even when an earlier one failed; the last line counts them all: "test-all: N
 # passed, N failed, N skipped", where a skipped suite is one this machine cannot run
-# (32-bit programs under Wine on a kernel without 32-bit support, a preload that cannot
-# reach the program), said on a line of its own.
+# (32-bit programs under Wine on a kernel without 32-bit support, a network share that
+# cannot be mounted, a preload that cannot reach the program), said on a line of its own.
 #
 # Which Wine launcher starts programs, and whether 32-bit ones start at all, is found by
 # trying (scripts/wine-launcher.sh), never by what is installed.
@@ -27,8 +28,8 @@ trap 'rm -rf "$logs"' EXIT
 started=$(date +%s)
 passed=0
 failed=0
-skipped=0
 failures=()
+skips=()  # one line each: what was skipped and why
 
 # Adds up one suite: the tests its CTest closing line counts (else its own "N passed, N
 # failed" line, else 1 for the suite), and one more failure when it failed without a failing
@@ -68,16 +69,16 @@ suite() {
 
 # The fault runs (scripts/test-faults.sh) need a dynamically linked build and LD_PRELOAD;
 # where they cannot be had the script says why and ends with 77: a skipped suite.
-faults_why=""
 faults_suite() {
+    local why
     local status=0
     echo
     echo "== faults: scripts/test-faults.sh =="
     bash scripts/test-faults.sh 2>&1 | tee "$logs/faults.log" || status=$?
     if [ "$status" -eq 77 ]; then
-        faults_why=$(grep -m1 '^faults: skipped:' "$logs/faults.log" | sed 's/^faults: skipped: //')
-        echo "test-all: faults: skipped: $faults_why"
-        skipped=$((skipped + 1))
+        why=$(grep -m1 '^faults: skipped:' "$logs/faults.log" | sed 's/^faults: skipped: //')
+        echo "test-all: faults: skipped: $why"
+        skips+=("faults ($why)")
     else
         tally faults "$status" "$logs/faults.log"
     fi
@@ -121,8 +122,17 @@ if [ "$HALVARD_WINE32" = yes ]; then
 else
     suite win32-static win32_without_wine
     echo "test-all: win32: run-time tests skipped: $HALVARD_WINE32_WHY"
-    skipped=$((skipped + 1))
+    skips+=("win32 run-time tests ($HALVARD_WINE32_WHY)")
 fi
+
+# The end-to-end trees through real network shares served on the loopback address: Samba
+# mounted with smbnetfs, SFTP mounted with sshfs. A client that cannot be mounted here (no
+# FUSE, a server that does not start) is a skip, with the suite's line saying why.
+suite shares timeout --kill-after=30 600 bash tests/shares/run.sh build-native/halvard \
+    build-win64/halvard.exe
+while read -r why; do
+    skips+=("shares through $why")
+done < <(sed -n 's/^shares: skipped: //p' "$logs/shares.log")
 
 suite sanitizers bash scripts/test-sanitizers.sh
 faults_suite
@@ -133,7 +143,8 @@ echo "test-all: took $(( $(date +%s) - started )) s"
 if [ ${#failures[@]} -gt 0 ]; then
     echo "test-all: failed: ${failures[*]}"
 fi
-[ "$HALVARD_WINE32" != yes ] && echo "test-all: skipped: win32 run-time tests ($HALVARD_WINE32_WHY)"
-[ -n "$faults_why" ] && echo "test-all: skipped: faults ($faults_why)"
-echo "test-all: $passed passed, $failed failed, $skipped skipped"
+for why in "${skips[@]}"; do
+    echo "test-all: skipped: $why"
+done
+echo "test-all: $passed passed, $failed failed, ${#skips[@]} skipped"
 [ ${#failures[@]} -eq 0 ] && [ "$failed" -eq 0 ]

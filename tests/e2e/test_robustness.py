@@ -54,6 +54,30 @@ class TrailingSeparatorsAndRoots(ToolTestCase):
         self.assertRun(result, lines, 0)
         self.assertBatch(self.u("r.bat"), batch)
 
+    @windows_only("a share root needs Wine's UNC folder")
+    def test_share_root(self):
+        # \\server\share, with and without the separator after it: the found paths, the
+        # report and the relative list come out right below it.
+        sets = self.build_tree(self.u("share"))
+        share = self.map_share(self.u("share"))
+        for root in (share, share + "\\"):
+            with self.subTest(root=root):
+                result = self.run_tool([root, "/WP:" + root, "/B:" + self.p("u.bat")])
+                lines, batch = self.expected(root, root, root, sets, sets, self.p("u.bat"))
+                self.assertRun(result, lines, 0)
+                self.assertBatch(self.u("u.bat"), batch)
+
+    def map_share(self, target):
+        prefix = os.environ.get("WINEPREFIX") or os.path.expanduser("~/.wine")
+        unc = os.path.join(prefix, "dosdevices", "unc", "halvard-e2e")
+        if not os.path.isdir(os.path.join(prefix, "dosdevices")):
+            self.skipTest("no Wine prefix at " + prefix)
+        os.makedirs(unc, exist_ok=True)
+        name = "share%d" % os.getpid()
+        os.symlink(target, os.path.join(unc, name))
+        self.addCleanup(os.remove, os.path.join(unc, name))
+        return "\\\\halvard-e2e\\" + name
+
     def map_drive(self, target):
         prefix = os.environ.get("WINEPREFIX") or os.path.expanduser("~/.wine")
         devices = os.path.join(prefix, "dosdevices")

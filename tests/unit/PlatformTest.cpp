@@ -164,6 +164,24 @@ TEST(PlatformTest, ExistsForFilesDirectoriesAndRoots) {
 #endif
 }
 
+TEST(PlatformTest, ShareRootsAreToldFromPathsBelowThem) {
+    const std::string s(1, platform::PreferredSeparator());
+    const struct {
+        std::string path;
+        bool root;
+    } cases[] = {{s + s + "server" + s + "share", true},
+                 {s + s + "server" + s + "share" + s, true},
+                 {s + s + "server" + s + "share" + s + "sub", false},
+                 {s + s + "server" + s + "share" + s + s, false},
+                 {s + s + "server", false},
+                 {s + s + "server" + s, false},
+                 {s + s + s + "share", false},
+                 {s + "server" + s + "share", false},
+                 {"C:" + s, false},
+                 {"", false}};
+    for (const auto& c : cases) EXPECT_EQ(platform::IsShareRoot(c.path.c_str()), c.root) << c.path;
+}
+
 TEST(PlatformTest, ListDirectoryGivesNtfsOrderAndTypes) {
     ScratchDir dir;
     for (const char* name : {"b", "_x", "a1", "Z", "a"}) {
@@ -359,6 +377,71 @@ TEST(PlatformTest, ReadingAndOpeningGiveTheErrorNumber) {
 }
 
 // Threads that list and read at once each see what one thread alone sees.
+// The kinds of error the walk tells apart, entry by entry: what is not there,
+// what this account may not read, and requests that failed (the network's).
+TEST(PlatformTest, ErrorKindsEntryByEntry) {
+    using platform::ErrorKind;
+    const struct {
+        int error;
+        ErrorKind kind;
+    } errors[] = {{0, ErrorKind::None},
+                  {ENOENT, ErrorKind::Missing},
+                  {ENOTDIR, ErrorKind::Missing},
+                  {EACCES, ErrorKind::Denied},
+                  {EPERM, ErrorKind::Denied},
+                  {EIO, ErrorKind::Failed},
+                  {ETIMEDOUT, ErrorKind::Failed},
+                  {ECONNRESET, ErrorKind::Failed},
+                  {ENOTCONN, ErrorKind::Failed},
+                  {ENETDOWN, ErrorKind::Failed},
+                  {ENETUNREACH, ErrorKind::Failed},
+                  {EMFILE, ErrorKind::Failed},
+                  {ENFILE, ErrorKind::Failed},
+                  {ENOMEM, ErrorKind::Failed}};
+    for (const auto& e : errors) {
+        EXPECT_EQ(platform::KindOfError(e.error), e.kind) << e.error;
+        if (e.error != 0) {
+            EXPECT_FALSE(platform::ErrorText(e.error).empty()) << e.error;
+        }
+    }
+#ifdef _WIN32
+    const struct {
+        DWORD code;
+        ErrorKind kind;
+    } codes[] = {{ERROR_FILE_NOT_FOUND, ErrorKind::Missing},
+                 {ERROR_PATH_NOT_FOUND, ErrorKind::Missing},
+                 {ERROR_INVALID_NAME, ErrorKind::Missing},
+                 {ERROR_BAD_PATHNAME, ErrorKind::Missing},
+                 {ERROR_DIRECTORY, ErrorKind::Missing},
+                 {ERROR_ACCESS_DENIED, ErrorKind::Denied},
+                 {ERROR_SHARING_VIOLATION, ErrorKind::Denied},
+                 {ERROR_NETWORK_ACCESS_DENIED, ErrorKind::Denied},
+                 {ERROR_NETNAME_DELETED, ErrorKind::Failed},
+                 {ERROR_UNEXP_NET_ERR, ErrorKind::Failed},
+                 {ERROR_SEM_TIMEOUT, ErrorKind::Failed},
+                 {ERROR_BAD_NETPATH, ErrorKind::Failed},
+                 {ERROR_NETWORK_BUSY, ErrorKind::Failed},
+                 {ERROR_DEV_NOT_EXIST, ErrorKind::Failed},
+                 {ERROR_IO_DEVICE, ErrorKind::Failed},
+                 {ERROR_TOO_MANY_OPEN_FILES, ErrorKind::Failed},
+                 {ERROR_NOT_ENOUGH_MEMORY, ErrorKind::Failed},
+                 {ERROR_CONNECTION_ABORTED, ErrorKind::Failed}};
+    for (const auto& c : codes) {
+        const int error = platform::ErrorOfSystemCode(c.code);
+        EXPECT_EQ(platform::KindOfError(error), c.kind) << c.code;
+        EXPECT_FALSE(platform::ErrorText(error).empty()) << c.code;
+    }
+    // The system's own words (Wine words them its own way).
+    EXPECT_EQ(
+        platform::ErrorText(platform::ErrorOfSystemCode(ERROR_NETNAME_DELETED)).find("system"),
+        std::string::npos);
+#else
+    EXPECT_EQ(platform::KindOfError(ESTALE), ErrorKind::Failed);
+    EXPECT_EQ(platform::KindOfError(EHOSTDOWN), ErrorKind::Failed);
+    EXPECT_EQ(platform::ErrorOfSystemCode(EIO), EIO);
+#endif
+}
+
 TEST(PlatformTest, ListingAndReadingFromSeveralThreadsAtOnce) {
     ScratchDir dir;
     for (int i = 0; i < 10; ++i) {
