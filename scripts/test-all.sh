@@ -68,13 +68,16 @@ suite() {
 }
 
 # The fault runs (scripts/test-faults.sh) need a dynamically linked build and LD_PRELOAD;
-# where they cannot be had the script says why and ends with 77: a skipped suite.
+# where they cannot be had the script says why and ends with 77: a skipped suite. Their
+# random repositories and schedules come from one seed, the same on every run unless
+# HALVARD_FAULTS_SEED names another, so that a run can be repeated.
 faults_suite() {
     local why
     local status=0
+    local seed=${HALVARD_FAULTS_SEED:-1}
     echo
-    echo "== faults: scripts/test-faults.sh =="
-    bash scripts/test-faults.sh 2>&1 | tee "$logs/faults.log" || status=$?
+    echo "== faults: scripts/test-faults.sh --seed $seed =="
+    bash scripts/test-faults.sh --seed "$seed" 2>&1 | tee "$logs/faults.log" || status=$?
     if [ "$status" -eq 77 ]; then
         why=$(grep -m1 '^faults: skipped:' "$logs/faults.log" | sed 's/^faults: skipped: //')
         echo "test-all: faults: skipped: $why"
