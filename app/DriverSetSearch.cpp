@@ -108,7 +108,7 @@ int DriverSearchTool::FindAllDriverSets(const PathName& root, CString& list,
     PrintLine("Searching for all Driver Sets...");
     walked = FindFileInTree(root, kDescriptorName, list, true);
     if (walked.failure.happened()) return 0;
-    list.SortItems(",");
+    list.SortPathItems(",");
     int count = list.GetItemCount(",");
     PrintListItems(list);
     return count;

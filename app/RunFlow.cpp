@@ -48,7 +48,12 @@ int DriverSearchTool::Run(int argc, const char* const* argv) {
         return kDriverPathNotFound;
     }
     if (walked.failure.happened()) return kGeneralError;
-    if (found == 0) return ReportNotFound(nullptr);
+    if (found == 0) {
+        // The Windows-version filter, which names the target's family and architecture,
+        // does not run: the batch file names them all the same, whether /W: was given or not.
+        SetWindowsVersion(osVersionIndex);
+        return ReportNotFound(nullptr);
+    }
 
     osMatches = std::make_unique<CString>();
     int count = SearchWindowsVersionSets(osVersionIndex, *allSets, *osMatches);

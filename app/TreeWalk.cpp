@@ -243,7 +243,10 @@ bool TreeWalk::Enter(const PathName& directory, const platform::FileId& key,
     ReadAheadOnceWorkersRun();
     if (probe_.failed != 0) {
         outcome_.failure = WalkFailure{probe_.failed, probe_.failedPath};
-        outcome_.startListed = outcome_.startListed && depth_ > 0;
+        // The start directory's own listing failed: it could not be read at all.
+        if (depth_ == 0 && probe_.failedPath == directory.Text().GetCharString()) {
+            outcome_.startListed = false;
+        }
         return false;
     }
     // Opened, it may show another identity than the one it was entered under:

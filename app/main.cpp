@@ -3,8 +3,12 @@
 
 #include "DriverSearchTool.h"
 #include "ErrorHandler.h"
+#include "Platform.h"
 
 int main(int argc, char** argv) {
+    // Before any file is opened: a standard descriptor the parent left closed would
+    // be taken by the first one, and the batch file would receive the console lines.
+    if (!platform::SecureStandardStreams()) return kGeneralError;
     InstallAllocationFailureHandler();
     auto tool = std::make_unique<DriverSearchTool>();
     int result = tool->Run(argc, argv);

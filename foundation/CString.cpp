@@ -10,6 +10,7 @@
 
 #include "AsciiCase.h"
 #include "ErrorHandler.h"
+#include "Platform.h"
 
 #include <algorithm>
 #include <charconv>
@@ -59,6 +60,27 @@ bool SpanLess(const Span& a, const Span& b) {
     int order = common != 0 ? std::memcmp(a.data, b.data, common) : 0;
     return order != 0 ? order < 0 : a.size < b.size;
 }
+
+// A byte of a path as the path order compares it: every separator of the
+// platform counts as "\", so that "/" on POSIX sorts where "\" sorts on Windows.
+unsigned char PathByte(char c) {
+    return static_cast<unsigned char>(platform::IsSeparator(c) ? '\\' : c);
+}
+
+// Byte order with separators read as "\"; only where the bytes differ is a
+// separator looked at.
+bool PathSpanLess(const Span& a, const Span& b) {
+    const unsigned common = std::min(a.size, b.size);
+    for (unsigned i = 0; i < common; ++i) {
+        if (a.data[i] == b.data[i]) continue;
+        const unsigned char x = PathByte(a.data[i]);
+        const unsigned char y = PathByte(b.data[i]);
+        if (x != y) return x < y;
+    }
+    return a.size < b.size;
+}
+
+using SpanOrder = bool (*)(const Span&, const Span&);
 
 bool SpanEqual(const Span& a, const Span& b) {
     return a.size == b.size && (a.size == 0 || std::memcmp(a.data, b.data, a.size) == 0);
@@ -220,12 +242,12 @@ Span ReadItem(const std::vector<Span>& items, size_t index) {
 // rebuilds the list from its items as read (so the outer items lose their edge
 // blanks), while an item that is greater than all is appended as it is.
 // Equal to a stable sort when no item has edge blanks.
-std::vector<Span> InsertionSortOfReads(const std::vector<Span>& items) {
+std::vector<Span> InsertionSortOfReads(const std::vector<Span>& items, SpanOrder less) {
     std::vector<Span> sorted;
     sorted.reserve(items.size());
     for (const Span& item : items) {
         size_t j = 0;
-        while (j < sorted.size() && !SpanLess(item, ReadItem(sorted, j))) ++j;
+        while (j < sorted.size() && !less(item, ReadItem(sorted, j))) ++j;
         if (j == sorted.size()) {
             sorted.push_back(item);
             continue;
@@ -240,13 +262,13 @@ std::vector<Span> InsertionSortOfReads(const std::vector<Span>& items) {
 // The insertion sort run step by step through GetItems, InsertItem and AddItem,
 // for delimiters that are longer than one character or are blanks themselves:
 // there the whole-list trim and overlapping matches decide what an item reads.
-CString SortByInsertion(const CString& list, const CString& delimiter) {
+CString SortByInsertion(const CString& list, const CString& delimiter, SpanOrder less) {
     const CString copy(list);
     CString sorted;
     for (const CString& item : copy.GetItems(delimiter)) {
         bool inserted = false;
         for (const CString& other : sorted.GetItems(delimiter)) {
-            if (item.Compare(other) < 0) {
+            if (less(ViewOf(item), ViewOf(other))) {
                 sorted.InsertItem(item, other, delimiter);
                 inserted = true;
                 break;
@@ -255,6 +277,33 @@ CString SortByInsertion(const CString& list, const CString& delimiter) {
         if (!inserted) sorted.AddItem(item, delimiter);
     }
     return sorted;
+}
+
+// Sorts a list in the order given, as SortItems describes.
+void SortListBy(CString& self, const CString& delimiter, SpanOrder less) {
+    const Span list = ViewOf(self);
+    if (self.IsLocked() || list.size == 0) return;
+    const Span separator = ViewOf(delimiter);
+    if (separator.size != 1 || IsListBlank(separator.data[0])) {
+        CString sorted = SortByInsertion(self, delimiter, less);
+        if (!sorted.IsEmpty()) self = std::move(sorted);
+        return;
+    }
+    const Span trimmed = TrimListBlanks(list);
+    if (trimmed.size == 0) return;  // one item that reads back empty
+    std::vector<Span> items = SplitAt(trimmed, separator.data[0]);
+    if (std::any_of(items.begin(), items.end(), HasEdgeBlank)) {
+        items = InsertionSortOfReads(items, less);
+    } else {
+        std::stable_sort(items.begin(), items.end(), less);
+    }
+    CString sorted;
+    sorted.Reserve(trimmed.size);
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) sorted.Append(separator.data, 1);
+        sorted.Append(items[i].data, items[i].size);
+    }
+    self = std::move(sorted);
 }
 
 }  // namespace
@@ -800,30 +849,11 @@ int CString::InsertItem(const CString& item, const CString& before, const CStrin
 // pieces of the list trimmed as a whole; where no piece has a blank at an edge
 // the insertion sort is exactly a stable sort by byte order. Other lists run
 // the insertion sort itself. A sort that yields an empty text leaves the list.
-void CString::SortItems(const CString& delimiter) {
-    const Span list = ViewOf(*this);
-    if (IsLocked() || list.size == 0) return;
-    const Span separator = ViewOf(delimiter);
-    if (separator.size != 1 || IsListBlank(separator.data[0])) {
-        CString sorted = SortByInsertion(*this, delimiter);
-        if (!sorted.IsEmpty()) *this = std::move(sorted);
-        return;
-    }
-    const Span trimmed = TrimListBlanks(list);
-    if (trimmed.size == 0) return;  // one item that reads back empty
-    std::vector<Span> items = SplitAt(trimmed, separator.data[0]);
-    if (std::any_of(items.begin(), items.end(), HasEdgeBlank)) {
-        items = InsertionSortOfReads(items);
-    } else {
-        std::stable_sort(items.begin(), items.end(), SpanLess);
-    }
-    CString sorted;
-    sorted.Reserve(trimmed.size);
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (i > 0) sorted.Append(separator.data, 1);
-        sorted.Append(items[i].data, items[i].size);
-    }
-    *this = std::move(sorted);
+// SortPathItems is the same sort in the path order.
+void CString::SortItems(const CString& delimiter) { SortListBy(*this, delimiter, SpanLess); }
+
+void CString::SortPathItems(const CString& delimiter) {
+    SortListBy(*this, delimiter, PathSpanLess);
 }
 
 void CString::SetItems(const std::vector<CString>& items, const CString& delimiter) {

@@ -103,6 +103,10 @@ public:
     static std::string_view ItemOf(std::string_view list, int index, std::string_view delimiter);
     int InsertItem(const CString& item, const CString& before, const CString& delimiter);
     void SortItems(const CString& delimiter);
+    // SortItems for lists of paths: the same stable sort, with every separator of
+    // the platform (platform::IsSeparator) compared as "\\", so that paths sort
+    // alike on every build ("drvs/Win2008R2" before "drvs/Win2008/x", as with "\\").
+    void SortPathItems(const CString& delimiter);
     // All items at once, in one pass: element i equals GetItem(i, delimiter) for
     // every i from 0 to GetItemCount(delimiter) - 1.
     std::vector<CString> GetItems(const CString& delimiter) const;

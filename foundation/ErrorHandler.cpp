@@ -148,7 +148,8 @@ thread_local bool throwsOnFailure = false;
 
 // Threads that run out of memory together make one report: the first reports
 // and ends the process at once, without running exit handlers under the feet of
-// the others, which wait for that end.
+// the others, which wait for that end. The status is the general application
+// error: 1 would tell the calling script that the run found no driver set.
 void ReportAllocationFailure() {
     if (throwsOnFailure) throw std::bad_alloc();
     static std::mutex reporting;
@@ -157,7 +158,7 @@ void ReportAllocationFailure() {
                           "CString::CreateCharString");
     FlushConsoleLines();
     std::fflush(stdout);
-    std::_Exit(1);
+    std::_Exit(kAllocationFailureStatus);
 }
 
 namespace {

@@ -41,9 +41,13 @@ void WriteConsoleLine(std::string_view first, std::string_view second);
 // after them (a report does so itself; the batch file, the end of the process).
 void FlushConsoleLines();
 
+// The exit status of a run that ran out of memory: the tool's general
+// application error, never 1, which means "no driver set found".
+const int kAllocationFailureStatus = 6;
+
 // The memory report ("CString::CreateCharString") on standard error, then exit
-// status 1: the one ending of every allocation that fails (on a thread that
-// asked for it, std::bad_alloc is thrown instead).
+// status kAllocationFailureStatus: the one ending of every allocation that fails
+// (on a thread that asked for it, std::bad_alloc is thrown instead).
 [[noreturn]] void ReportAllocationFailure();
 
 // Makes every failed heap allocation (including those of the standard library)

@@ -157,6 +157,13 @@ std::unique_ptr<TextStream> OpenTextStream(const char* path, const char* mode,
 // reading gives, so that reading never blocks.
 std::unique_ptr<TextStream> NewEmptyTextStream();
 
+// Makes sure that standard input, output and error (descriptors 0, 1 and 2) are
+// open, on the null device where the parent handed over none, so that no file
+// the tool opens later takes one of their places: a batch file opened as
+// descriptor 1 would receive the console lines. Called first thing in main;
+// false when they cannot be made safe (then the run must not go on).
+bool SecureStandardStreams();
+
 // Writes one console line (its "\n" included) to standard output at once, so
 // that a console or log shows it as soon as it is complete. Failures are not
 // reported and never end the process (not even a pipe whose reader has gone):
@@ -181,7 +188,25 @@ std::unique_ptr<Thread> StartThread(void (*body)(void*), void* context, std::siz
 void ShareHeapBetweenThreads();
 
 // mktime with the Windows runtime's range: -1 before 1970-01-01 00:00:00 UTC or
-// after 3000-12-31 23:59:59. tm_isdst is set to -1 (left to the library).
+// after 3000-12-31 23:59:59. The daylight-saving flag given is not used: the
+// time is read by ReadLocalTime, so equal fields always give equal seconds.
 long long MakeTime(std::tm* time);
+
+// The runtime's two conversions of local time, as ReadLocalTime uses them.
+struct LocalClock {
+    // mktime: fields (with their daylight-saving flag) to seconds; -1 on failure.
+    long long (*toSeconds)(std::tm* fields);
+    // localtime: the local fields of an instant; false on failure.
+    bool (*toFields)(long long seconds, std::tm* fields);
+};
+
+// Reads broken-down local fields (normalised as mktime does: a day 0 is the
+// last day of the month before) as seconds, one fixed way whatever was
+// converted before, on both builds alike: a time that happens twice (the hour
+// when daylight saving ends) as its earlier instant, a time that never happens
+// (the hour when it starts) with the offset in force before the change. On
+// success the fields become the local fields of the result. -1 when the clock
+// cannot convert the time. (PlatformCommon.cpp; MakeTime of both builds.)
+long long ReadLocalTime(std::tm* time, const LocalClock& clock);
 
 }  // namespace platform

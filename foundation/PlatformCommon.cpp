@@ -1,5 +1,6 @@
 // The parts of the platform layer that both platforms share: the Windows
-// runtime's text-mode decoding of bytes already read, and the empty stream.
+// runtime's text-mode decoding of bytes already read, the empty stream, and
+// the one reading of local times.
 
 #include "Platform.h"
 
@@ -72,5 +73,85 @@ public:
 }  // namespace
 
 std::unique_ptr<TextStream> NewEmptyTextStream() { return std::make_unique<EmptyTextStream>(); }
+
+namespace {
+
+const long long kDay = 86400;
+
+long long FloorDivide(long long value, long long divisor) {
+    return value / divisor - (value % divisor < 0 ? 1 : 0);
+}
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar (month 1
+// to 12), for any year.
+long long DaysFromCivil(long long year, long long month, long long day) {
+    year -= month <= 2 ? 1 : 0;
+    const long long era = FloorDivide(year, 400);
+    const long long yearOfEra = year - era * 400;
+    const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+// The fields as seconds on the local wall clock since 1970-01-01 00:00 on it,
+// normalised as mktime normalises them: out-of-range fields carry over.
+long long WallClock(const std::tm& fields) {
+    const long long months = static_cast<long long>(fields.tm_mon);
+    const long long year = 1900LL + fields.tm_year + FloorDivide(months, 12);
+    const long long month = months - FloorDivide(months, 12) * 12 + 1;
+    const long long days = DaysFromCivil(year, month, 1) + fields.tm_mday - 1;
+    return days * kDay + fields.tm_hour * 3600LL + fields.tm_min * 60LL + fields.tm_sec;
+}
+
+// The offset of local time from UTC at an instant, in seconds east.
+bool OffsetAt(const LocalClock& clock, long long seconds, long long& offset) {
+    std::tm local{};
+    if (!clock.toFields(seconds, &local)) return false;
+    offset = WallClock(local) - seconds;
+    return true;
+}
+
+bool ShowsWallClock(const LocalClock& clock, long long seconds, long long wall) {
+    std::tm local{};
+    return clock.toFields(seconds, &local) && WallClock(local) == wall;
+}
+
+}  // namespace
+
+// The runtime's mktime only finds an instant near the time: which of two it
+// finds for a repeated time, and what it makes of a skipped one, depends on
+// the platform and on the call made before. The offsets in force a day before
+// and a day after that instant are those on both sides of any change of offset
+// near the time (changes are months apart); the time is then read with each,
+// and localtime, which has one answer for every instant, tells which readings
+// show the time again.
+long long ReadLocalTime(std::tm* time, const LocalClock& clock) {
+    const long long wall = WallClock(*time);
+    std::tm fields = *time;
+    fields.tm_isdst = -1;
+    const long long near = clock.toSeconds(&fields);
+    if (near == -1) return -1;
+    // mktime left the local fields of its instant: the offset there.
+    const long long here = WallClock(fields) - near;
+    long long before = here;
+    long long after = here;
+    OffsetAt(clock, near - kDay, before);  // kept as here where the clock has no answer
+    OffsetAt(clock, near + kDay, after);
+    // Where the offset falls (a repeated time), the offset before gives the
+    // earlier instant; where it rises (a skipped time), no reading shows the
+    // time, and the offset before is the one to read it with.
+    long long result = wall - before;
+    const bool changeNear = before != here || after != here;
+    if (changeNear && !ShowsWallClock(clock, result, wall)) {
+        if (ShowsWallClock(clock, wall - after, wall)) {
+            result = wall - after;
+        } else if (ShowsWallClock(clock, wall - here, wall)) {
+            result = wall - here;
+        }
+    }
+    std::tm local = fields;
+    if (result == near || clock.toFields(result, &local)) *time = local;
+    return result;
+}
 
 }  // namespace platform

@@ -510,6 +510,24 @@ std::unique_ptr<TextStream> OpenTextStream(const char* path, const char* mode, i
     return std::make_unique<PosixTextStream>(file);
 }
 
+// Each closed descriptor is opened in turn, from 0 up, so open gives it exactly
+// that number. Where there is no /dev/null (a bare boot image), the root
+// directory holds the place: reads and writes on it fail, as on a closed one.
+bool SecureStandardStreams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened < 0) opened = open("/", O_RDONLY | O_DIRECTORY);
+        if (opened < 0) return false;
+        if (opened != fd) {
+            const bool moved = dup2(opened, fd) == fd;
+            close(opened);
+            if (!moved) return false;
+        }
+    }
+    return true;
+}
+
 // Straight to the descriptor: nothing else writes to standard output, and a
 // line needs no buffer of its own. A pipe whose reader has gone would raise
 // SIGPIPE and end the run before its batch file is written: the signal is
@@ -601,17 +619,23 @@ void PinDefaultTimeZone() {
     (void)pinned;
 }
 
+long long SystemToSeconds(std::tm* fields) {
+    const time_t result = std::mktime(fields);
+    return result == static_cast<time_t>(-1) ? -1 : static_cast<long long>(result);
+}
+
+bool SystemToFields(long long seconds, std::tm* fields) {
+    const time_t instant = static_cast<time_t>(seconds);
+    return instant == seconds && localtime_r(&instant, fields) != nullptr;
+}
+
 }  // namespace
 
 long long MakeTime(std::tm* time) {
     const long long latest = 32535215999LL;  // 3000-12-31 23:59:59 UTC
+    static const LocalClock clock = {SystemToSeconds, SystemToFields};
     PinDefaultTimeZone();
-    time->tm_isdst = -1;
-    time_t result = std::mktime(time);
-    if (result == static_cast<time_t>(-1)) {
-        return -1;
-    }
-    long long seconds = static_cast<long long>(result);
+    const long long seconds = ReadLocalTime(time, clock);
     return (seconds < 0 || seconds > latest) ? -1 : seconds;
 }
 

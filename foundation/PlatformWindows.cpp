@@ -471,6 +471,39 @@ std::unique_ptr<TextStream> OpenTextStream(const char* path, const char* mode, i
     return std::make_unique<RuntimeTextStream>(file);
 }
 
+namespace {
+
+// A runtime descriptor with a handle behind it. The runtime marks descriptors
+// 0 to 2 open even when the parent handed over no standard handles, with no
+// handle (-2) behind them; a handle the parent named may also be no handle.
+bool HasHandle(int fd) {
+    const intptr_t handle = _get_osfhandle(fd);
+    if (handle == -1 || handle == -2) return false;
+    SetLastError(NO_ERROR);
+    return GetFileType(reinterpret_cast<HANDLE>(handle)) != FILE_TYPE_UNKNOWN ||
+           GetLastError() == NO_ERROR;
+}
+
+}  // namespace
+
+// A descriptor without a handle is put on NUL, and so is the process's standard
+// handle, which the runtime reads again when it has to.
+bool SecureStandardStreams() {
+    static const DWORD kStandardHandles[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (HasHandle(fd)) continue;
+        const int nul = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+        if (nul < 0) return false;
+        if (nul != fd) {
+            const bool moved = _dup2(nul, fd) == 0;
+            _close(nul);
+            if (!moved) return false;
+        }
+        SetStdHandle(kStandardHandles[fd], reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+    }
+    return true;
+}
+
 // Through the runtime's text-mode stream, which writes "\n" as CR LF as a
 // Windows console program's output does.
 void WriteStandardOutput(const char* line, std::size_t length) {
@@ -524,10 +557,25 @@ std::unique_ptr<Thread> StartThread(void (*body)(void*), void* context, std::siz
 // The process heap serves every thread already.
 void ShareHeapBetweenThreads() {}
 
+namespace {
+
+long long RuntimeToSeconds(std::tm* fields) { return static_cast<long long>(std::mktime(fields)); }
+
+// The runtime's localtime keeps its result per thread.
+bool RuntimeToFields(long long seconds, std::tm* fields) {
+    const time_t instant = static_cast<time_t>(seconds);
+    const std::tm* local = instant == seconds ? std::localtime(&instant) : nullptr;
+    if (local == nullptr) return false;
+    *fields = *local;
+    return true;
+}
+
+}  // namespace
+
 long long MakeTime(std::tm* time) {
     const long long latest = 32535215999LL;  // 3000-12-31 23:59:59 UTC
-    time->tm_isdst = -1;
-    long long seconds = static_cast<long long>(std::mktime(time));
+    static const LocalClock clock = {RuntimeToSeconds, RuntimeToFields};
+    const long long seconds = ReadLocalTime(time, clock);
     return (seconds < 0 || seconds > latest) ? -1 : seconds;
 }
 

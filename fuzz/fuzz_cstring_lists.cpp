@@ -3,6 +3,7 @@
 // by side. After every operation the texts, the empty-item flags, the results
 // and the items read back must agree; any difference aborts.
 #include "CString.h"
+#include "Platform.h"
 #include "reference_model.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -17,9 +18,11 @@ namespace {
 // Delimiters as the tool uses them, blanks (which the whole-list trim also
 // removes), the empty delimiter, and ones that overlap themselves.
 const char* const kDelimiters[] = {",", ";", ":", " ", "\t", "", "aa", ",,", "a,a", "\n"};
-// Texts that make items, blanks and delimiters collide.
-const char* const kWords[] = {"",   "a",  "b",  "B",  ",",  " ",    "\t", "\n", "\r",
-                              "aa", "a,", ",a", " a", "a ", "\xE9", "Z",  ",,", "%EmptyList%"};
+// Texts that make items, blanks and delimiters collide; separators of both kinds
+// and the bytes that sort between and around them, for the path order.
+const char* const kWords[] = {"",   "a",  "b",  "B",  ",",  " ",    "\t",         "\n", "\r",
+                              "aa", "a,", ",a", " a", "a ", "\xE9", "Z",          ",,", "/",
+                              "\\", "R",  "0",  "[",  "a/", "a\\",  "%EmptyList%"};
 
 // Longest text kept between operations: appends and replacements can double it.
 const size_t kMaxText = 240;
@@ -99,8 +102,13 @@ private:
         }
         case 4: {
             const std::string delimiter = Delimiter();
-            p.real.SortItems(delimiter.c_str());
-            ref::SortItems(p.model, delimiter);
+            if (data_.ConsumeBool()) {
+                p.real.SortPathItems(delimiter.c_str());
+                ref::SortPathItems(p.model, delimiter, platform::IsSeparator);
+            } else {
+                p.real.SortItems(delimiter.c_str());
+                ref::SortItems(p.model, delimiter);
+            }
             break;
         }
         case 5: {

@@ -3,11 +3,12 @@
 # then builds, tests and packages every release build through the workflow presets of
 # CMakePresets.json: native, win64 and win32 (the Windows ones under Wine), and runs the
 # shares suite (tests/shares/) with the native and win64 programs. Then the sanitizer
-# builds (scripts/test-sanitizers.sh) and the short fuzz run (scripts/fuzz.sh --quick).
-# Every suite runs even when an earlier one failed; the last line counts them all:
-# "test-all: N passed, N failed, N skipped", where a skipped suite is one this machine
-# cannot run (32-bit programs under Wine on a kernel without 32-bit support, a network
-# share that cannot be mounted), said on a line of its own.
+# builds (scripts/test-sanitizers.sh), the runs on a share that fails now and then
+# (scripts/test-faults.sh) and the short fuzz run (scripts/fuzz.sh --quick). Every suite
+# runs even when an earlier one failed; the last line counts them all: "test-all: N
+# passed, N failed, N skipped", where a skipped suite is one this machine cannot run
+# (32-bit programs under Wine on a kernel without 32-bit support, a network share that
+# cannot be mounted, a preload that cannot reach the program), said on a line of its own.
 #
 # Which Wine launcher starts programs, and whether 32-bit ones start at all, is found by
 # trying (scripts/wine-launcher.sh), never by what is installed.
@@ -66,6 +67,26 @@ suite() {
     tally "$name" "$status" "$logs/$name.log"
 }
 
+# The fault runs (scripts/test-faults.sh) need a dynamically linked build and LD_PRELOAD;
+# where they cannot be had the script says why and ends with 77: a skipped suite. Their
+# random repositories and schedules come from one seed, the same on every run unless
+# HALVARD_FAULTS_SEED names another, so that a run can be repeated.
+faults_suite() {
+    local why
+    local status=0
+    local seed=${HALVARD_FAULTS_SEED:-1}
+    echo
+    echo "== faults: scripts/test-faults.sh --seed $seed =="
+    bash scripts/test-faults.sh --seed "$seed" 2>&1 | tee "$logs/faults.log" || status=$?
+    if [ "$status" -eq 77 ]; then
+        why=$(grep -m1 '^faults: skipped:' "$logs/faults.log" | sed 's/^faults: skipped: //')
+        echo "test-all: faults: skipped: $why"
+        skips+=("faults ($why)")
+    else
+        tally faults "$status" "$logs/faults.log"
+    fi
+}
+
 # Each Windows build has a Wine prefix of its own, made before its tests start. A prefix
 # made before 32-bit Wine was installed cannot start 32-bit programs: it is made anew.
 prepare_wine_prefix() {
@@ -117,6 +138,7 @@ while read -r why; do
 done < <(sed -n 's/^shares: skipped: //p' "$logs/shares.log")
 
 suite sanitizers bash scripts/test-sanitizers.sh
+faults_suite
 suite fuzz bash scripts/fuzz.sh --quick
 
 echo

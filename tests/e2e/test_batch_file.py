@@ -1,22 +1,26 @@
 """The batch file: the not-found path, its name and place, and files that cannot be opened."""
 import os
 
-from e2e_support import (NOT_FOUND, START, BatchVariables, DriverSet, ToolTestCase, found,
-                         report, rel, search_all, search_version, write_file)
+from e2e_support import (NOT_FOUND, START, BatchVariables, DriverSet, ToolTestCase,
+                         cmd_variables, found, is_windows, report, rel, search_all,
+                         search_version, write_file)
 
 
 class NotFoundBatchFile(ToolTestCase):
 
     def test_no_descriptor_anywhere(self):
-        # Neither /W: nor /WP:: the version filter never ran, so family and architecture
-        # are empty; no QL_NOS_All_DDL_Paths line.
+        # Neither /W: nor /WP:: the version filter never ran, yet the family and
+        # architecture are the default target's, as with /W:1; no QL_NOS_All_DDL_Paths line.
         os.makedirs(self.u("repo", "a", "b"))
         write_file(self.u("repo", "a", "DrvSet.txt"), "[Main]\r\n")
-        result = self.run_tool([self.p("repo"), "/B:" + self.p("none.bat")])
-        batch = BatchVariables(1, [], None, os_lines=("", "", "", "Win2003Server"))
-        self.assertRun(result, START + search_all([]) + ["Writing Batch File"] +
-                       batch.echo_lines(self.p("none.bat")) + NOT_FOUND, 1)
-        self.assertBatch(self.u("none.bat"), batch)
+        batch = BatchVariables(1, [], None)
+        self.assertEqual(batch.values()["QL_NOS_Type"], "Win2003")
+        for version in ([], ["/W:"]):
+            with self.subTest(version=version):
+                result = self.run_tool([self.p("repo")] + version + ["/B:" + self.p("none.bat")])
+                self.assertRun(result, START + search_all([]) + ["Writing Batch File"] +
+                               batch.echo_lines(self.p("none.bat")) + NOT_FOUND, 1)
+                self.assertBatch(self.u("none.bat"), batch)
 
     def test_no_descriptor_with_version_number(self):
         os.makedirs(self.u("repo"))
@@ -76,6 +80,30 @@ class BatchFileNameAndPlace(ToolTestCase):
         lines, batch, _ = self.expected("repo", self.repo, self.p("out", "set.bat"))
         self.assertRun(result, lines, 0)
         self.assertBatch(self.u("out", "set.bat"), batch)
+
+    def test_percent_in_the_name_is_doubled_on_its_rem_line(self):
+        # cmd.exe expands % on rem lines too: "%~" with no valid modifier would end the
+        # batch file before its first SET.
+        for name in ("set%~x.bat", "100%.bat", "%PATH%.bat"):
+            with self.subTest(name=name):
+                result = self.run_tool([self.repo, "/W:6", "/B:" + self.p(name)])
+                lines, batch, _ = self.expected(self.repo, self.repo, self.p(name))
+                self.assertRun(result, lines, 0)
+                self.assertBatch(self.u(name), batch)
+                with open(self.u(name), "rb") as f:
+                    self.assertIn(b"\r\nrem //  " + name.replace("%", "%%").encode() + b"\r\n",
+                                  f.read())
+                if is_windows():
+                    self.assertEqual(cmd_variables(self.u(name), self.tmp), batch.values())
+
+    def test_control_characters_in_the_name_are_refused(self):
+        # A line break or a Ctrl-Z would end the rem line for cmd.exe: nothing is written.
+        for name in ("set\x1a.bat", "set\n.bat"):
+            with self.subTest(name=repr(name)):
+                result = self.run_tool([self.repo, "/W:6", "/B:" + self.p(name)])
+                _, _, head = self.expected(self.repo, self.repo, self.p(name))
+                self.assertRun(result, head + ["Error writing file:  " + self.p(name)], 3)
+                self.assertEqual(sorted(os.listdir(self.tmp)), ["repo"])
 
     def test_batch_file_that_cannot_be_opened(self):
         bad = self.p("no", "such", "dir", "x.bat")

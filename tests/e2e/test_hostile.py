@@ -17,7 +17,7 @@ import e2e_support
 from e2e_support import (CONFIG, LATEST, NOT_FOUND, START, BatchVariables, DriverSet, Result,
                          ToolTestCase, found, ini_text, is_windows, join, native_only, ppath,
                          report, search_all, search_version, sep, tabbed, usage_lines, version_name,
-                         write_file)
+                         windows_only, write_file)
 
 
 # ---------------------------------------------------------------------------
@@ -38,7 +38,9 @@ def latest_first(sets, stamps):
 
 
 def sort_by_bytes(sets, root):
-    return sorted(sets, key=lambda s: s.ini_path(root).encode("utf-8", "surrogateescape"))
+    """The order of found paths: bytes, with every separator read as a backslash."""
+    return sorted(sets, key=lambda s: s.ini_path(root).replace(sep(), "\\").encode(
+        "utf-8", "surrogateescape"))
 
 
 _SANITIZED = {}
@@ -447,7 +449,7 @@ class HostileTrees(HostileTestCase):
         result = e2e_support.run_tool(["r", "/B:out.bat"], cwd=cwd_u)
         skipped = first_directory_too_long("r", parts, join(ppath(cwd_u), "r"))
         self.assertIsNotNone(skipped)
-        batch = BatchVariables(1, [], None, os_lines=("", "", "", "Win2003Server"))
+        batch = BatchVariables(1, [], None)
         self.assertRun(result, START + ["Searching for all Driver Sets...",
                                         SKIPPED_TOO_LONG + skipped, "Writing Batch File"] +
                        batch.echo_lines(join(ppath(cwd_u), "out.bat")) + NOT_FOUND, 1)
@@ -803,6 +805,140 @@ class HostileBatchTargets(HostileTestCase):
         self.assertEqual(os.listdir(self.u("out")), ["keep"])
 
 
+class ClosedStandardStreams(HostileTestCase):
+    """Started without standard output, error or input (`halvard ... >&-`, or a parent that
+    hands over no descriptors): the batch file is the one a normal run writes, byte for
+    byte, and nothing of the console reaches it; the exit code is the run's own. A set
+    named `a&echo INJECTED` shows why: console lines above `@Echo off` would run it."""
+
+    def setUp(self):
+        super().setUp()
+        self.injected = DriverSet("a&echo INJECTED", version="Win2003Server", build="x")
+        self.repo = self.make_sets("repo", [self.injected])
+        _, self.batch = self.expected_success(self.repo, [self.injected], [1], "out.bat")
+        self.none = BatchVariables(5, [], [])
+
+    def run_closed(self, args, closed):
+        def close():
+            for fd in closed:
+                os.close(fd)
+        return subprocess.run([CONFIG.exe] + args, cwd=self.tmp, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              preexec_fn=close, timeout=20).returncode
+
+    @native_only("Wine started with its own descriptors 0 and 1 closed stops before the "
+                 "program runs (and exits 0); the Windows build's case is a parent without "
+                 "standard handles")
+    def test_closed_descriptors_never_reach_the_batch_file(self):
+        for closed in ([1], [2], [1, 2], [0, 1, 2], [0]):
+            with self.subTest(closed=closed):
+                rc = self.run_closed([self.repo, "/B:" + self.p("out.bat")], closed)
+                self.assertEqual(rc, 0)
+                self.assertBatch(self.u("out.bat"), self.batch)
+                os.remove(self.u("out.bat"))
+                # The not-found path writes its batch file too.
+                rc = self.run_closed([self.repo, "/W:5", "/B:" + self.p("none.bat")], closed)
+                self.assertEqual(rc, 1)
+                self.assertBatch(self.u("none.bat"), self.none)
+                os.remove(self.u("none.bat"))
+
+    @windows_only("a Windows parent that hands over no standard handles")
+    def test_parent_that_hands_over_no_standard_handles(self):
+        """Started by CreateProcess with no standard handles at all (no console, none
+        inherited), as a service or a detached parent starts it."""
+        launcher = no_standard_handles_launcher(self.tmp)
+        if launcher is None:
+            self.skipTest("no MinGW-w64 compiler to build the launcher")
+        program = ppath(CONFIG.exe)
+        rc, _, _ = e2e_support.run_command([launcher, program, self.repo,
+                                            "/B:" + self.p("out.bat")], cwd=self.tmp)
+        self.assertEqual(rc, 0)
+        self.assertBatch(self.u("out.bat"), self.batch)
+        rc, _, _ = e2e_support.run_command([launcher, program, self.repo, "/W:5",
+                                            "/B:" + self.p("none.bat")], cwd=self.tmp)
+        self.assertEqual(rc, 1)
+        self.assertBatch(self.u("none.bat"), self.none)
+
+
+class TimesDaylightSavingChanges(HostileTestCase):
+    """Creation times in the hour that happens twice when daylight saving ends, or never when
+    it starts, are read one way whatever was read before: a repeated time as its earlier
+    instant, a skipped one with the offset before the change; so a later text is the later
+    set, and removing an unrelated set changes nothing."""
+
+    def run_in_zone(self, zone, args):
+        if not is_windows():
+            env = dict(os.environ, TZ=zone)
+            proc = subprocess.run([CONFIG.exe] + args, cwd=self.tmp, env=env,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, timeout=20)
+            return Result(proc.returncode, proc.stdout.decode("utf-8", "surrogateescape"),
+                          proc.stderr.decode("utf-8", "replace"))
+        # Wine takes the zone of the Windows side from TZ; the runtime would read TZ in its
+        # own format, so the program runs without it, as on Windows.
+        os.environ["TZ"] = zone
+        try:
+            command = ["cmd", "/c", "set TZ=&& " + " ".join([ppath(CONFIG.exe)] + args)]
+            rc, out, err = e2e_support.run_command(command, cwd=self.tmp)
+        finally:
+            del os.environ["TZ"]
+        return Result(rc, out.decode("utf-8", "surrogateescape").replace("\r\n", "\n"),
+                      err.decode("utf-8", "replace"))
+
+    def check(self, zone, sets, stamps):
+        for s in sets:
+            s.write(self.u(zone.replace("/", "-")))
+        repo = self.p(zone.replace("/", "-"))
+        lines, batch = self.expected_success(repo, sets, stamps, "dst.bat")
+        result = self.run_in_zone(zone, [repo, "/B:" + self.p("dst.bat")])
+        self.assertRun(result, lines, 0)
+        self.assertBatch(self.u("dst.bat"), batch)
+
+    def test_repeated_and_skipped_hours(self):
+        for zone, repeated, skipped in (("America/New_York", "01 Nov 2009", "08 Mar 2009"),
+                                        ("Europe/Berlin", "25 Oct 2009", "29 Mar 2009")):
+            hour = "01" if zone.startswith("America") else "02"
+            before = "01" if hour == "02" else "00"
+            with self.subTest(zone=zone):
+                # A winter and a summer set read between the two repeated times.
+                winter = DriverSet("a-winter", version="Win2003Server", date="15 Jan 2009",
+                                   time="12:00:00", build="winter")
+                early = DriverSet("b-early", version="Win2003Server", date=repeated,
+                                  time=hour + ":20:00", build="early")
+                summer = DriverSet("c-summer", version="Win2003Server", date="15 Jul 2009",
+                                   time="12:00:00", build="summer")
+                late = DriverSet("d-late", version="Win2003Server", date=repeated,
+                                 time=hour + ":40:00", build="late")
+                self.check(zone, [winter, early, summer, late], [1, 3, 2, 4])
+                # Without the summer set in between, the same order.
+                shutil.rmtree(self.u(zone.replace("/", "-")))
+                self.check(zone, [winter, early, late], [1, 3, 4])
+                shutil.rmtree(self.u(zone.replace("/", "-")))
+                # A skipped time is later than the time before the change.
+                gap = DriverSet("e-gap", version="Win2003Server", date=skipped,
+                                time="02:30:00", build="gap")
+                edge = DriverSet("f-edge", version="Win2003Server", date=skipped,
+                                 time=before + ":45:00", build="edge")
+                self.check(zone, [gap, edge], [2, 1])
+                shutil.rmtree(self.u(zone.replace("/", "-")))
+
+
+def no_standard_handles_launcher(directory):
+    """no_standard_handles.c built for the architecture of the program under test, or None
+    where no MinGW-w64 compiler is installed."""
+    with open(CONFIG.exe, "rb") as f:
+        header = f.read(4096)
+    pe = int.from_bytes(header[0x3c:0x40], "little")
+    machine = int.from_bytes(header[pe + 4:pe + 6], "little")
+    compiler = "x86_64-w64-mingw32-gcc" if machine == 0x8664 else "i686-w64-mingw32-gcc"
+    if shutil.which(compiler) is None:
+        return None
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "no_standard_handles.c")
+    launcher = os.path.join(directory, "no_standard_handles.exe")
+    subprocess.run([compiler, "-O2", "-o", launcher, source], check=True)
+    return launcher
+
+
 # ---------------------------------------------------------------------------
 # Memory and valgrind (native build without sanitizers)
 
@@ -812,8 +948,9 @@ class OutOfMemory(HostileTestCase):
     def test_running_out_of_memory_mid_run(self):
         """A descriptor of 1 GiB (sparse: no disk used) under a 256 MiB address-space limit:
         the allocation fails in the middle of the search. The memory report naming
-        CString::CreateCharString goes to standard error, the exit status is 1, nothing is
-        written and an existing batch file is left as it was."""
+        CString::CreateCharString goes to standard error, the exit status is 6 (a general
+        error: 1 would read as "no driver set found"), nothing is written and an existing
+        batch file is left as it was."""
         if is_sanitized():
             self.skipTest("AddressSanitizer needs more address space than the limit allows")
         import resource
@@ -829,7 +966,7 @@ class OutOfMemory(HostileTestCase):
 
         result = run_program([CONFIG.exe, repo, "/B:" + self.u("old.bat")], self.tmp,
                              preexec_fn=limit)
-        self.assertEqual(result.rc, 1)
+        self.assertEqual(result.rc, 6)
         self.assertEqual(result.out, "".join(line + "\n" for line in START + [
             "Searching for all Driver Sets..."]))
         self.assertEqual(result.err, MEMORY_REPORT)
@@ -839,7 +976,7 @@ class OutOfMemory(HostileTestCase):
     def test_running_out_of_memory_with_requests_in_flight(self):
         """Sixteen descriptors of 1 GiB each, read by sixteen workers at once under a 512 MiB
         limit: allocations fail in several threads together, and the run still ends with one
-        memory report and exit status 1, as alone."""
+        memory report and exit status 6, as alone."""
         if is_sanitized():
             self.skipTest("the sanitizers need more address space than the limit allows")
         import resource
@@ -856,7 +993,7 @@ class OutOfMemory(HostileTestCase):
             with self.subTest(in_flight=in_flight):
                 result = run_program([CONFIG.exe, repo], self.tmp, preexec_fn=limit,
                                      in_flight=in_flight)
-                self.assertEqual(result.rc, 1)
+                self.assertEqual(result.rc, 6)
                 self.assertEqual(result.out, "".join(line + "\n" for line in START + [
                     "Searching for all Driver Sets..."]))
                 self.assertEqual(result.err, MEMORY_REPORT)

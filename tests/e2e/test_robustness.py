@@ -5,7 +5,7 @@ import os
 import subprocess
 
 from e2e_support import (CONFIG, LATEST, START, BatchVariables, DriverSet, ToolTestCase,
-                         found, ini_text, is_windows, join, report, run_command, search_all,
+                         cmd_variables, found, ini_text, is_windows, join, report, search_all,
                          search_version, sep, windows_only, wine_launcher, write_file)
 
 
@@ -109,6 +109,30 @@ class OddTrees(ToolTestCase):
                        ["\t" + p for p in paths] + search_version("Win2008Server", paths) +
                        report(repo, [a, g]) + LATEST + found(a.dir_path(repo)), 0)
 
+    def test_sets_sort_alike_on_both_builds(self):
+        # Found paths sort by bytes with every separator read as "\\" (0x5C), on POSIX as on
+        # Windows: "-" < "R" < separator < "_". So Win2008R2 comes before Win2008, and with
+        # equal times it is chosen, on both builds.
+        old = DriverSet("Win2008-old", version="Win2008Server", date="01 Jan 2009",
+                        time="00:00:00", build="old")
+        r2 = DriverSet("Win2008R2", version="Win2008Server", date="02 Jan 2009",
+                       time="00:00:00", build="r2")
+        plain = DriverSet("Win2008", version="Win2008Server", date="02 Jan 2009",
+                          time="00:00:00", build="plain")
+        sp2 = DriverSet("Win2008_SP2", version="Win2008Server", date="01 Jan 2009",
+                        time="00:00:00", build="sp2")
+        repo = self.make_sets("repo", [plain, sp2, old, r2])
+        listed = [old, r2, plain, sp2]
+        order = [r2, plain, old, sp2]
+        paths = [s.ini_path(repo) for s in listed]
+        batch = BatchVariables(5, [s.dir_path(repo) for s in order],
+                               [s.rel_dir() for s in order])
+        result = self.run_tool([repo, "/W:5", "/B:" + self.p("o.bat")])
+        self.assertRun(result, START + search_all(paths) + search_version("Win2008Server", paths) +
+                       report(repo, listed) + LATEST + found(r2.dir_path(repo)) +
+                       ["\nWriting Batch File..."] + batch.echo_lines(self.p("o.bat")), 0)
+        self.assertBatch(self.u("o.bat"), batch)
+
     def test_descriptor_that_is_a_directory_reads_as_empty(self):
         ok = DriverSet("ok", version="Win2003Server", date="01 Jan 2009", time="00:00:00",
                        build="ok")
@@ -174,12 +198,8 @@ class SpecialCharacters(ToolTestCase):
     @windows_only("runs the batch file with Wine's cmd.exe")
     def test_cmd_reads_the_values_back(self):
         self.run_and_check()
-        command = "call " + self.p("s.bat") + " && set QL_"
-        _, out, _ = run_command(["cmd", "/c", command], cwd=self.tmp)
-        out = out.decode("utf-8", "surrogateescape").replace("\r\n", "\n")
-        variables = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
         expected = {n: v for n, v in self.batch.values().items() if v}
-        self.assertEqual(variables, expected, out)
+        self.assertEqual(cmd_variables(self.u("s.bat"), self.tmp), expected)
 
 
 class BrokenStandardOutput(ToolTestCase):

@@ -295,6 +295,36 @@ class PackageTest(unittest.TestCase):
         dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
         self.assertTrue(dlls, dump)
         self.assertLessEqual(dlls, SYSTEM_DLLS, "imports DLLs beyond Windows' own")
+        self.check_version_resource(program)
+
+    def check_version_resource(self, program):
+        """The version resource carries the project's version, as file and product version
+        (the fixed numbers and the texts), with the product's name and description."""
+        with open(program, "rb") as f:
+            data = f.read()
+        fixed = data.find(struct.pack("<I", 0xFEEF04BD))  # VS_FIXEDFILEINFO's signature
+        self.assertGreaterEqual(fixed, 0, "no version resource")
+        file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<4I", data, fixed + 8)
+        numbers = [int(n) for n in self.version.split(".")] + [0, 0]
+        expected_ms = (numbers[0] << 16) | numbers[1]
+        self.assertEqual((file_ms, product_ms), (expected_ms, expected_ms))
+
+        def text(name):
+            key = (name + "\0").encode("utf-16-le")
+            at = data.find(key)
+            self.assertGreaterEqual(at, 0, name + " missing from the version resource")
+            at += len(key)
+            at += (4 - at % 4) % 4  # the value starts on a 32-bit boundary
+            end = data.find(b"\0\0", at)
+            while (end - at) % 2:
+                end = data.find(b"\0\0", end + 1)
+            return data[at:end].decode("utf-16-le")
+
+        for name, value in (("FileVersion", self.version), ("ProductVersion", self.version),
+                            ("ProductName", "Halvard"),
+                            ("FileDescription", "Device Driver Search Tool"),
+                            ("OriginalFilename", "halvard.exe")):
+            self.assertEqual(text(name), value, name)
 
     def check_manual_page(self, page):
         if not shutil.which("man"):

@@ -219,8 +219,10 @@ inline int InsertItem(List& list, const std::string& item, const std::string& be
 }
 
 // The insertion sort, step by step: each item goes before the first item of
-// the sorted list that is greater in byte order; an empty result leaves the list.
-inline void SortItems(List& list, const std::string& delimiter) {
+// the sorted list that is greater in the order compare gives (-1, 0 or +1); an
+// empty result leaves the list.
+template <typename Compare>
+inline void SortItemsBy(List& list, const std::string& delimiter, Compare compare) {
     List copy;
     copy.text = list.text;  // a copy takes the text only
     List sorted;
@@ -231,7 +233,7 @@ inline void SortItems(List& list, const std::string& delimiter) {
         const int sortedCount = GetItemCount(sorted, delimiter);
         for (int j = 0; j < sortedCount; ++j) {
             const std::string y = GetItem(sorted, j, delimiter);
-            if (CompareBytes(x, y) < 0) {
+            if (compare(x, y) < 0) {
                 InsertItem(sorted, x, y, delimiter);
                 inserted = true;
                 break;
@@ -240,6 +242,25 @@ inline void SortItems(List& list, const std::string& delimiter) {
         if (!inserted) AddItem(sorted, x, delimiter);
     }
     if (!sorted.text.empty()) Assign(list, sorted.text);
+}
+
+// The insertion sort in byte order.
+inline void SortItems(List& list, const std::string& delimiter) {
+    SortItemsBy(list, delimiter, CompareBytes);
+}
+
+// The insertion sort of paths: byte order with every separator (as isSeparator
+// tells them) read as a backslash.
+inline void SortPathItems(List& list, const std::string& delimiter, bool (*isSeparator)(char)) {
+    auto backslashed = [isSeparator](std::string text) {
+        for (char& c : text) {
+            if (isSeparator(c)) c = '\\';
+        }
+        return text;
+    };
+    SortItemsBy(list, delimiter, [&](const std::string& a, const std::string& b) {
+        return CompareBytes(backslashed(a), backslashed(b));
+    });
 }
 
 inline void SetItems(List& list, const std::vector<std::string>& items,

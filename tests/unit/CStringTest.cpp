@@ -560,12 +560,12 @@ TEST(CStringMemory, CharStrings) {
     delete[] copy;
 }
 
-// ---- Allocation failure: the memory report and exit status 1 ----
+// ---- Allocation failure: the memory report and exit status 6 ----
 
 TEST(CStringAllocationDeathTest, LengthBeyondThirtyTwoBitsIsAllocationFailure) {
-    EXPECT_EXIT(CString::CreateCharString(0xFFFFFFFFu), testing::ExitedWithCode(1),
+    EXPECT_EXIT(CString::CreateCharString(0xFFFFFFFFu), testing::ExitedWithCode(6),
                 "Memory Allocation Error");
-    EXPECT_EXIT(CString('x', 0xFFFFFFFFu), testing::ExitedWithCode(1), "CString::CreateCharString");
+    EXPECT_EXIT(CString('x', 0xFFFFFFFFu), testing::ExitedWithCode(6), "CString::CreateCharString");
 }
 
 TEST(CStringAllocationDeathTest, UnsatisfiableRequestIsAllocationFailure) {
@@ -577,7 +577,7 @@ TEST(CStringAllocationDeathTest, UnsatisfiableRequestIsAllocationFailure) {
             void* huge = ::operator new(static_cast<size_t>(PTRDIFF_MAX));
             std::fprintf(stderr, "allocated %p\n", huge);
         },
-        testing::ExitedWithCode(1), "CString::CreateCharString");
+        testing::ExitedWithCode(6), "CString::CreateCharString");
 }
 
 #ifndef _WIN32
@@ -595,7 +595,7 @@ TEST(CStringAllocationDeathTest, ExhaustedHeapEndsWithMemoryReport) {
             CString huge('x', 1u << 30);
             std::fprintf(stderr, "allocated %u\n", huge.GetLength());
         },
-        testing::ExitedWithCode(1),
+        testing::ExitedWithCode(6),
         "\n\nMemory Allocation Error\n\nNot enough memory is available for this "
         "application.\n\n.*\nCString::CreateCharString\n$");
 }
@@ -608,7 +608,7 @@ TEST(CStringAllocationDeathTest, GrowingAppendsEndWithMemoryReport) {
             CString text;
             for (;;) text += chunk;
         },
-        testing::ExitedWithCode(1), "CString::CreateCharString");
+        testing::ExitedWithCode(6), "CString::CreateCharString");
 }
 
 TEST(CStringAllocationDeathTest, StandardLibraryAllocationsEndWithMemoryReport) {
@@ -619,7 +619,7 @@ TEST(CStringAllocationDeathTest, StandardLibraryAllocationsEndWithMemoryReport) 
             std::vector<std::string> blocks;
             for (;;) blocks.emplace_back(1u << 20, 'x');
         },
-        testing::ExitedWithCode(1), "CString::CreateCharString");
+        testing::ExitedWithCode(6), "CString::CreateCharString");
 }
 #endif
 

@@ -6,6 +6,7 @@
 // whole list and counts overlapping delimiter matches; the sort is the
 // insertion sort through GetItem and InsertItem) over thousands of random lists.
 #include "CString.h"
+#include "Platform.h"
 #include "reference_model.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +37,9 @@ namespace literal = ref;
 
 class RandomLists {
 public:
-    explicit RandomLists(unsigned seed) : state_(seed) {}
+    // paths: items made of separators of both kinds and the bytes that sort
+    // between them and around them, for the path order.
+    explicit RandomLists(unsigned seed, bool paths = false) : state_(seed), paths_(paths) {}
 
     unsigned Next(unsigned bound) {
         state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
@@ -47,9 +50,13 @@ public:
     std::string Item(bool plain) {
         static const char kAll[] = ", \t\naBz\xe9;:";
         static const char kPlain[] = "aBz\xe9";
+        static const char kPathAll[] = ", \t/\\0R[a";
+        static const char kPathPlain[] = "/\\0R[a";
+        const std::string_view all = paths_ ? kPathAll : kAll;
+        const std::string_view some = paths_ ? kPathPlain : kPlain;
         std::string item;
-        for (unsigned n = Next(4); n > 0; --n) {
-            item += plain ? kPlain[Next(4)] : kAll[Next(sizeof(kAll) - 1)];
+        for (unsigned n = Next(paths_ ? 6 : 4); n > 0; --n) {
+            item += plain ? some[Next(some.size())] : all[Next(all.size())];
         }
         return item;
     }
@@ -74,6 +81,7 @@ public:
 
 private:
     unsigned long long state_;
+    bool paths_;
 };
 
 const char* const kDelimiters[] = {",", ";", " ", ":", "aa", ", ", "\t", "a,a"};
@@ -243,6 +251,37 @@ TEST(ListSortItems, ByteOrderStable) {
     EXPECT_EQ("b,a", Text(noDelimiter));
 }
 
+TEST(ListSortPathItems, SeparatorsSortAsBackslashOnEveryBuild) {
+    const CString comma(",");
+    // "\\" (0x5C) sorts after "R" (0x52): Win2008R2 before Win2008 and what is in it.
+    CString list("d\\Win2008\\x\\DrvSet.ini,d\\Win2008R2\\DrvSet.ini,d\\Win2008\\DrvSet.ini");
+    list.SortPathItems(comma);
+    EXPECT_EQ("d\\Win2008R2\\DrvSet.ini,d\\Win2008\\DrvSet.ini,d\\Win2008\\x\\DrvSet.ini",
+              Text(list));
+    CString plain("c,a,B,a");  // no separator: byte order, stable
+    plain.SortPathItems(comma);
+    EXPECT_EQ("B,a,a,c", Text(plain));
+    CString flagged = ListWithEmptyItem();
+    flagged.SortPathItems(comma);
+    EXPECT_TRUE(flagged.HasEmptyItemFlag());
+}
+
+TEST(ListSortPathItems, SlashSortsAsBackslashWhereItSeparates) {
+    const CString comma(",");
+    CString list("d/Win2008/DrvSet.ini,d/Win2008R2/DrvSet.ini,d/Win2008_x/DrvSet.ini");
+    list.SortPathItems(comma);
+    if (platform::IsSeparator('/')) {
+        // As the Windows build sorts d\Win2008\...: "R" < "\\" < "_".
+        EXPECT_EQ("d/Win2008R2/DrvSet.ini,d/Win2008/DrvSet.ini,d/Win2008_x/DrvSet.ini", Text(list));
+    } else {
+        EXPECT_EQ("d/Win2008/DrvSet.ini,d/Win2008R2/DrvSet.ini,d/Win2008_x/DrvSet.ini", Text(list));
+    }
+    // Paths equal but for the kind of separator keep their order.
+    CString mixed("a/b,a\\b,a/b");
+    mixed.SortPathItems(comma);
+    EXPECT_EQ(platform::IsSeparator('/') ? "a/b,a\\b,a/b" : "a/b,a/b,a\\b", Text(mixed));
+}
+
 TEST(ListSetItems, AsAddItemOfEach) {
     const CString comma(",");
     CString list("old");
@@ -309,8 +348,8 @@ TEST(ListTextOperations, CountTrimRemoveReplace) {
 // Calls check(random, delimiter, separator, model, list) for 1,500 random lists of each
 // delimiter, the model and the CString holding the same list.
 template <typename Check>
-void ForEachRandomList(unsigned seed, Check check) {
-    RandomLists random(seed);
+void ForEachRandomList(unsigned seed, Check check, bool paths = false) {
+    RandomLists random(seed, paths);
     for (const char* delimiterText : kDelimiters) {
         const std::string delimiter = delimiterText;
         const CString separator(delimiterText);
@@ -385,6 +424,19 @@ TEST(ListDifferential, SortMatchesTheInsertionSort) {
         list.SortItems(separator);
         ExpectSameList(model, list, context);
     });
+}
+
+TEST(ListDifferential, PathSortMatchesTheInsertionSortInPathOrder) {
+    ForEachRandomList(
+        7,
+        [](RandomLists&, const std::string& delimiter, const CString& separator,
+           literal::List& model, CString& list) {
+            const std::string context = "[" + model.text + "] by [" + delimiter + "]";
+            literal::SortPathItems(model, delimiter, platform::IsSeparator);
+            list.SortPathItems(separator);
+            ExpectSameList(model, list, context);
+        },
+        true);
 }
 
 TEST(ListDifferential, SetItemsEqualsAddingEachItem) {

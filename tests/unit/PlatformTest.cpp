@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -18,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -60,7 +63,61 @@ bool MakeDirectoryLink(const std::string& target, const std::string& link) {
 #endif
 }
 
+int OpenForWriting(const std::string& path) {
+#ifdef _WIN32
+    return _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC, _S_IREAD | _S_IWRITE);
+#else
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+#endif
+}
+
+void CloseDescriptor(int fd) {
+#ifdef _WIN32
+    _close(fd);
+#else
+    close(fd);
+#endif
+}
+
+// In a child process: closes the given standard descriptors, secures them and
+// opens a file; exits 0 when the file got a descriptor above 2 and a console
+// line written after that did not reach it.
+void CloseSecureAndOpen(const std::string& file, std::vector<int> closed) {
+    for (int fd : closed) CloseDescriptor(fd);
+    if (!platform::SecureStandardStreams()) std::_Exit(2);
+    const int fd = OpenForWriting(file);
+    if (fd <= 2) std::_Exit(3);
+    platform::WriteStandardOutput("console line\n", 13);
+    CloseDescriptor(fd);
+    std::_Exit(ReadBytes(file).empty() ? 0 : 4);
+}
+
 }  // namespace
+
+TEST(PlatformStartupDeathTest, ClosedStandardDescriptorsAreTakenByTheNullDevice) {
+    ScratchDir dir;
+    const std::string file = dir.Join("opened.txt");
+    EXPECT_EXIT(CloseSecureAndOpen(file, {1}), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(CloseSecureAndOpen(file, {0, 1}), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(CloseSecureAndOpen(file, {0}), testing::ExitedWithCode(0), "");
+}
+
+TEST(PlatformStartupDeathTest, OpenStandardDescriptorsStayAsTheyAre) {
+    ScratchDir dir;
+    const std::string file = dir.Join("stdout.txt");
+    // Standard output on a file: it keeps receiving the console lines.
+    EXPECT_EXIT(
+        {
+            CloseDescriptor(1);
+            if (OpenForWriting(file) != 1) std::_Exit(2);
+            if (!platform::SecureStandardStreams()) std::_Exit(3);
+            platform::WriteStandardOutput("kept\n", 5);
+            CloseDescriptor(1);
+            const std::string text = ReadBytes(file);
+            std::_Exit(text == "kept\n" || text == "kept\r\n" ? 0 : 4);
+        },
+        testing::ExitedWithCode(0), "");
+}
 
 TEST(PlatformTest, FullPathResolvesRelativeAndFoldsDots) {
     std::string out;
@@ -562,7 +619,7 @@ std::tm Date(int year, int month, int day, int hour, int minute, int second) {
     time.tm_hour = hour;
     time.tm_min = minute;
     time.tm_sec = second;
-    time.tm_isdst = 1;  // MakeTime leaves daylight saving to the library
+    time.tm_isdst = 1;  // not used: MakeTime reads every time one way
     return time;
 }
 
@@ -585,4 +642,164 @@ TEST(PlatformTest, MakeTimeKeepsTheWindowsRange) {
     EXPECT_GT(platform::MakeTime(&late), 0);
     std::tm after = Date(3001, 1, 2, 0, 0, 0);
     EXPECT_EQ(-1, platform::MakeTime(&after));
+}
+
+namespace {
+
+// A zone one hour east of UTC, two hours from 2009-03-29 01:00 UTC to
+// 2009-10-25 01:00 UTC, as Berlin's: 02:00 to 03:00 on 29 March never happens,
+// 02:00 to 03:00 on 25 October happens twice.
+const long long kSummerStarts = 1238288400;
+const long long kSummerEnds = 1256432400;
+
+long long FakeOffset(long long seconds) {
+    return seconds >= kSummerStarts && seconds < kSummerEnds ? 7200 : 3600;
+}
+
+bool FakeToFields(long long seconds, std::tm* fields) {
+    const std::time_t shifted = static_cast<std::time_t>(seconds + FakeOffset(seconds));
+    const std::tm* utc = std::gmtime(&shifted);
+    if (utc == nullptr) return false;
+    *fields = *utc;
+    fields->tm_isdst = FakeOffset(seconds) == 7200 ? 1 : 0;
+    return true;
+}
+
+// The wall-clock fields the tests convert, as seconds on the wall clock.
+struct WallTime {
+    std::tm fields;
+    long long wall;
+};
+
+std::vector<WallTime> FakeWallTimes() {
+    return {{Date(2009, 10, 25, 2, 30, 0), 1256437800}, {Date(2009, 3, 29, 2, 30, 0), 1238293800},
+            {Date(2009, 1, 15, 12, 0, 0), 1232020800},  {Date(2009, 7, 15, 12, 0, 0), 1247659200},
+            {Date(2009, 3, 31, 12, 0, 0), 1238500800},  {Date(2009, 4, 0, 12, 0, 0), 1238500800}};
+}
+
+// A runtime whose mktime answers from its last call, as glibc's does: each
+// call reads the time with the other of the zone's two offsets.
+long long FakeToSeconds(std::tm* fields) {
+    static bool summer = false;
+    summer = !summer;
+    for (const WallTime& known : FakeWallTimes()) {
+        const std::tm& f = known.fields;
+        if (f.tm_year == fields->tm_year && f.tm_mon == fields->tm_mon &&
+            f.tm_mday == fields->tm_mday && f.tm_hour == fields->tm_hour &&
+            f.tm_min == fields->tm_min && f.tm_sec == fields->tm_sec) {
+            const long long seconds = known.wall - (summer ? 7200 : 3600);
+            FakeToFields(seconds, fields);  // as mktime, the local fields of its answer
+            return seconds;
+        }
+    }
+    return -1;
+}
+
+// A time zone for one test, through the runtime's own TZ (on Windows in the
+// runtime's format, whose daylight-saving rules are the United States').
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone) {
+        const char* old = std::getenv("TZ");
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        Set(zone);
+    }
+    ~ScopedTimeZone() { Set(had_ ? old_.c_str() : nullptr); }
+
+private:
+    static void Set(const char* zone) {
+#ifdef _WIN32
+        _putenv_s("TZ", zone != nullptr ? zone : "");
+        _tzset();
+#else
+        if (zone != nullptr) {
+            setenv("TZ", zone, 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+#endif
+    }
+    bool had_ = false;
+    std::string old_;
+};
+
+long long MakeTimeOf(std::tm fields) { return platform::MakeTime(&fields); }
+
+}  // namespace
+
+TEST(PlatformTest, ReadLocalTimeReadsRepeatedAndSkippedTimesOneWay) {
+    const platform::LocalClock clock = {FakeToSeconds, FakeToFields};
+    const std::vector<WallTime> times = FakeWallTimes();
+    // Repeated: the earlier instant (summer time); skipped: the winter offset in
+    // force before the change; the rest as they are; a day 0 as the day before.
+    const long long expected[] = {1256437800 - 7200, 1238293800 - 3600, 1232020800 - 3600,
+                                  1247659200 - 7200, 1238500800 - 7200, 1238500800 - 7200};
+    for (int round = 0; round < 3; ++round) {
+        for (std::size_t i = 0; i < times.size(); ++i) {
+            std::tm fields = times[i].fields;
+            EXPECT_EQ(expected[i], platform::ReadLocalTime(&fields, clock)) << i << " " << round;
+            // The fields become those of the instant read: 02:30 skipped is 03:30.
+            EXPECT_EQ(i == 1 ? 3 : times[i].fields.tm_hour, fields.tm_hour) << i;
+        }
+    }
+}
+
+struct ZoneCase {
+    std::tm fields;
+    long long seconds;
+};
+
+// In a child process, so that the zone is the runtime's first (the Windows
+// runtime keeps what it worked out for a year across a change of zone): each
+// case converted after a winter time, a summer time and itself; exits with the
+// number of wrong readings, each named on standard error.
+void CheckZoneReadings(const char* zone, const std::vector<ZoneCase>& cases) {
+    ScopedTimeZone scoped(zone);
+    const std::tm winter = Date(2009, 1, 15, 12, 0, 0);
+    const std::tm summer = Date(2009, 7, 15, 12, 0, 0);
+    int wrong = 0;
+    for (const ZoneCase& c : cases) {
+        for (const std::tm& before : {winter, summer, c.fields}) {
+            MakeTimeOf(before);
+            const long long seconds = MakeTimeOf(c.fields);
+            if (seconds != c.seconds) {
+                std::fprintf(stderr, "%s %02d/%02d %02d:%02d after month %d: %lld, not %lld\n",
+                             zone, c.fields.tm_mday, c.fields.tm_mon + 1, c.fields.tm_hour,
+                             c.fields.tm_min, before.tm_mon + 1, seconds, c.seconds);
+                ++wrong;
+            }
+        }
+    }
+    std::fflush(stderr);
+    std::_Exit(wrong);
+}
+
+TEST(PlatformTimeDeathTest, MakeTimeReadsTheHoursDaylightSavingChangesOneWay) {
+    // The Windows runtime reads TZ in its own format, with the United States'
+    // daylight-saving rules only: there New York is EST5EDT, and Berlin is
+    // tested through the rule's own test above and end to end.
+#ifdef _WIN32
+    const char* newYork = "EST5EDT";
+    const bool berlin = false;
+#else
+    const char* newYork = "America/New_York";
+    const bool berlin = true;
+#endif
+    EXPECT_EXIT(
+        CheckZoneReadings(newYork, {{Date(2009, 11, 1, 1, 20, 0), 1257052800},  // repeated: EDT
+                                    {Date(2009, 11, 1, 1, 40, 0), 1257054000},
+                                    {Date(2009, 3, 8, 2, 30, 0), 1236497400},  // skipped: EST
+                                    {Date(2009, 1, 15, 12, 0, 0), 1232038800},
+                                    {Date(2009, 7, 15, 12, 0, 0), 1247673600}}),
+        testing::ExitedWithCode(0), "");
+    if (berlin) {
+        EXPECT_EXIT(
+            CheckZoneReadings("Europe/Berlin", {{Date(2009, 10, 25, 2, 30, 0), 1256430600},  // CEST
+                                                {Date(2009, 3, 29, 2, 30, 0), 1238290200},   // CET
+                                                {Date(2009, 1, 15, 12, 0, 0), 1232017200},
+                                                {Date(2009, 7, 15, 12, 0, 0), 1247652000}}),
+            testing::ExitedWithCode(0), "");
+    }
 }

@@ -282,7 +282,8 @@ TEST(ProbeEngineTest, RunningShortOfMemoryStopsTheWorkersAndTheWalkGoesOn) {
                     std::thread([] {
                         ThrowOnAllocationFailure();
                         try {
-                            char* volatile block = new char[SIZE_MAX / 4];
+                            volatile std::size_t huge = SIZE_MAX / 4;
+                            char* volatile block = new char[huge];
                             delete[] block;
                         } catch (const std::bad_alloc&) {}
                     }).join();
