@@ -129,7 +129,7 @@ void LineThenReport(bool memory) {
 
 TEST(ConsoleLineDeathTest, WrittenBeforeAnyReport) {
     EXPECT_EXIT(LineThenReport(false), testing::ExitedWithCode(1), "a line before\\s+the report");
-    EXPECT_EXIT(LineThenReport(true), testing::ExitedWithCode(1),
+    EXPECT_EXIT(LineThenReport(true), testing::ExitedWithCode(kAllocationFailureStatus),
                 "a line before\\s+Memory Allocation Error");
 }
 
