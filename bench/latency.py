@@ -19,7 +19,7 @@ the speed-up walker/tool, the same for --baseline (an older build, in the same r
 the limit of the line (the tool's round trips x delay / the most requests in flight, plus
 the depth of the tree in round trips x delay), the growth of the requests in flight over
 the walk (worker threads made, and when), the tool's time when it walks alone
-(HALVARD_IN_FLIGHT=1; sizes of --alone-sizes only), the tool's peak resident memory, and
+(HALVARD_IN_FLIGHT=1; sizes of --alone-sizes only, delays up to 5 ms), the tool's peak resident memory, and
 whether its standard output and batch file are the bytes of the tool alone on the local
 disk. On the local disk (delay 0) the three command lines of run.sh (broad, narrow,
 batch) run in K alternating rounds, and the ratio to the walker is the median of the
@@ -213,7 +213,7 @@ def delayed(runner, n, repo, delay, reference, records, walker_trips):
         walker_s, computed = estimate, True
     else:
         walker = []
-        for _ in range(1 if n > 2000 else runs):
+        for _ in range(1 if n > 2000 or delay > 1000 else runs):
             walker.append(runner.walker(repo, delay))
             walker_trips[n], _ = shim_log()
         walker_s, computed = statistics.median(walker), False
@@ -230,7 +230,7 @@ def delayed(runner, n, repo, delay, reference, records, walker_trips):
         base = timed_tool(runner, args.baseline, repo, delay, runs, reference)
         record.update(baseline_s=base["s"], baseline_growth=base["growth"])
         record["same_output"] = record["same_output"] and base["same"]
-    if str(n) in args.alone_sizes.split():
+    if str(n) in args.alone_sizes.split() and delay <= 5000:
         wall, _, output = runner.tool(args.tool, repo, delay, in_flight=1)
         shim_log()
         record["alone_s"] = wall
