@@ -16,5 +16,8 @@ if [ "$(id -u)" -ne 0 ]; then
     as_root=(sudo)
 fi
 echo "apt-install: installing ${missing[*]}"
-"${as_root[@]}" apt-get update -q
+# A list that fails to update (a mirror caught mid-sync) leaves the others updated: the
+# install goes on with what there is, and fails only if a package cannot be had.
+"${as_root[@]}" apt-get update -q ||
+    echo "apt-install: not every package list could be updated; installing from the rest" >&2
 DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q "${missing[@]}"

@@ -389,27 +389,30 @@ static void remember_descriptor(int fd, const char* path) {
     pthread_mutex_unlock(&lock);
 }
 
-/* The path of an open descriptor into out; empty when it is not below a root. */
+/* The path of an open descriptor into out; empty when it is not below a root. The
+ * system is asked each time: a descriptor closed where this library does not see it (a
+ * raw system call, a descriptor passed over a socket) may have been given again to a
+ * pipe, which must never fail. The path remembered at the open serves only where the
+ * system cannot tell. */
 static void descriptor_path(int fd, char* out) {
     out[0] = 0;
     if (fd < 0) return;
-    int known = 0;
-    if (fd < kDescriptors) {
-        pthread_mutex_lock(&lock);
-        if (descriptor_paths[fd]) {
-            snprintf(out, PATH_MAX, "%s", descriptor_paths[fd]);
-            known = 1;
-        }
-        pthread_mutex_unlock(&lock);
-    }
-    if (known) return;
     int saved = errno;
     char link[64];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     ssize_t length = readlink(link, out, PATH_MAX - 1);
-    out[length > 0 ? length : 0] = 0;
-    if (out[0] != '/' || !anything_below(out)) out[0] = 0;
     errno = saved;
+    if (length > 0) {
+        out[length] = 0;
+        if (out[0] != '/' || !anything_below(out)) out[0] = 0;
+        return;
+    }
+    out[0] = 0;
+    if (fd < kDescriptors) {
+        pthread_mutex_lock(&lock);
+        if (descriptor_paths[fd]) snprintf(out, PATH_MAX, "%s", descriptor_paths[fd]);
+        pthread_mutex_unlock(&lock);
+    }
 }
 
 static void remember_stream(DIR* stream, const char* path) {
@@ -596,13 +599,14 @@ int close(int fd) {
  * half of what it was asked first (and the next read fails). */
 static int read_fault(int fd, size_t count, size_t* half) {
     *half = 0;
-    if (fd >= 0 && fd < kDescriptors) {
-        int pending = __atomic_exchange_n(&fail_next_read[fd], 0, __ATOMIC_RELAXED);
-        if (pending) return pending;
-    }
     char path[PATH_MAX];
     descriptor_path(fd, path);
-    if (!path[0]) return 0;
+    int pending = 0;
+    if (fd >= 0 && fd < kDescriptors) {
+        pending = __atomic_exchange_n(&fail_next_read[fd], 0, __ATOMIC_RELAXED);
+    }
+    if (!path[0]) return 0; /* a pending failure was for a descriptor since closed */
+    if (pending) return pending;
     int part = 0;
     int error = decide(kRead, path, &part);
     if (error && part && count > 1 && fd < kDescriptors) {

@@ -282,7 +282,7 @@ TEST(ProbeEngineTest, RunningShortOfMemoryStopsTheWorkersAndTheWalkGoesOn) {
                     std::thread([] {
                         ThrowOnAllocationFailure();
                         try {
-                            volatile std::size_t huge = SIZE_MAX / 4;
+                            volatile std::size_t huge = SIZE_MAX - 4096;
                             char* volatile block = new char[huge];
                             delete[] block;
                         } catch (const std::bad_alloc&) {}
