@@ -89,7 +89,17 @@ def growth(threads):
 
 
 def shown_growth(steps):
-    return " ".join("%d@%.2fs" % (count, t) for t, count in steps) or "alone"
+    """When the workers first reached 32, 64, 128, 256 (or more than the last):
+    "32@0.03s 64@0.09s 128@0.17s"."""
+    if not steps:
+        return "alone"
+    shown, target = [], 32
+    for t, count in steps:
+        if count >= target:
+            shown.append("%d@%.2fs" % (count, t))
+            while target <= count:
+                target *= 2
+    return " ".join(shown) or "%d@%.2fs" % (steps[-1][1], steps[-1][0])
 
 
 def tree_depth(repo):

@@ -100,8 +100,8 @@ int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*
             size_t stack = 0;
             void* base;
             if (attributes != NULL) pthread_attr_getstack(attributes, &base, &stack);
-            thread_us[index] = (now.tv_sec - started.tv_sec) * 1000000L +
-                               (now.tv_nsec - started.tv_nsec) / 1000;
+            thread_us[index] =
+                (now.tv_sec - started.tv_sec) * 1000000L + (now.tv_nsec - started.tv_nsec) / 1000;
             thread_stack[index] = stack;
         }
     }
