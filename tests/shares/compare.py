@@ -60,8 +60,6 @@ class Run:
 def run_case(build, case, root, mode, work):
     """Runs one command line on the trees below root (a Unix path) in an emptied work
     directory. Output goes through files: Wine's server would hold a pipe open."""
-    for name in os.listdir(work):
-        os.remove(os.path.join(work, name))
     tree = build.spell(os.path.join(root, case.tree))
     command = [build.exe] + [a.replace("{tree}", tree) for a in case.args]
     env = dict(os.environ)
@@ -71,11 +69,25 @@ def run_case(build, case, root, mode, work):
     if build.windows:
         env["WINEDEBUG"] = "-all"
         command = [os.environ.get("HALVARD_WINE") or "wine"] + command
+    run = run_once(command, work, env, build.windows)
+    # Every run of the program prints its start line first: a Windows run that printed
+    # nothing never started (Wine failed to), and is made once more, saying so.
+    if build.windows and run.out == b"" and run.rc != 0:
+        print("shares: Wine did not start %s (exit %s: %r); once more" %
+              (" ".join(case.args), run.rc, run.err[:300]))
+        run = run_once(command, work, env, build.windows)
+    # Wine itself may write to standard error; the native build never does.
+    return Run(run.rc, run.out, b"" if build.windows else run.err, run.files)
+
+
+def run_once(command, work, env, windows):
+    for name in os.listdir(work):
+        os.remove(os.path.join(work, name))
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         try:
             rc = subprocess.run(command, cwd=work, env=env, stdin=subprocess.DEVNULL,
                                 stdout=out, stderr=err,
-                                timeout=120 if build.windows else 60).returncode
+                                timeout=120 if windows else 60).returncode
         except subprocess.TimeoutExpired:
             rc = "timed out"
         out.seek(0)
@@ -84,8 +96,7 @@ def run_case(build, case, root, mode, work):
         for name in os.listdir(work):
             with open(os.path.join(work, name), "rb") as f:
                 files[name] = f.read()
-        # Wine itself may write to standard error; the native build never does.
-        return Run(rc, out.read(), b"" if build.windows else err.read(), files)
+        return Run(rc, out.read(), err.read(), files)
 
 
 def first_difference(expected, actual):
