@@ -73,8 +73,8 @@ std::string RelativeDirectories(const CString& sets, std::string_view root, bool
         if (!root.empty() && rest.substr(0, root.size()) == root) {
             rest.remove_prefix(root.size());
         } else {
-            cut = CString(path.data(), static_cast<unsigned>(path.size()));
-            cut.RemoveFirst(CString(root.data(), static_cast<unsigned>(root.size())));
+            cut = CString(path);
+            cut.RemoveFirst(CString(root));
             rest = cut.View();
         }
         if (!rest.empty() && platform::IsSeparator(rest[0])) rest.remove_prefix(1);

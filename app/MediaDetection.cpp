@@ -45,7 +45,7 @@ int VersionFromBuildArch(const CString& buildArch, int current) {
 bool DriverSearchTool::ReadMediaFile(const PathName& media, IniFile& file) {
     std::string bytes;
     int error = 0;
-    const char* path = media.Text().GetCharString();
+    const char* path = media.c_str();
     if (ReadMadeAgainWhileFailing(WalkFileSystem::Real(), path, bytes, error) ==
         platform::ReadStatus::Failed) {
         PrintReadError(path, error);

@@ -164,7 +164,7 @@ void TreeWalk::Probe(const char* directory, const char* file, const platform::Fi
     if (entry == nullptr) return;
     const bool exact = entry->name == fileName_;
     const PathName variant(PathName(directory), entry->name);
-    const char* path = exact ? file : variant.Text().GetCharString();
+    const char* path = exact ? file : variant.c_str();
     if (int error = Retried(read(path))) return fail(error, path);
     if (status == platform::ReadStatus::Missing &&
         platform::KindOfError(readError) == platform::ErrorKind::Missing) {
@@ -194,12 +194,11 @@ void TreeWalk::Ahead(const PathName& directory, const WalkOrder& order,
         }
         const PathName subdirectory(directory, entry.name);
         const PathName file(subdirectory, fileName_);
-        if (!fileSystem_.FullPathFits(file.Text().GetCharString())) continue;
-        if (!entry.id.valid) entry.id = fileSystem_.GetFileId(subdirectory.Text().GetCharString());
+        if (!fileSystem_.FullPathFits(file.c_str())) continue;
+        if (!entry.id.valid) entry.id = fileSystem_.GetFileId(subdirectory.c_str());
         if (!entry.id.valid) continue;
-        children.push_back(ProbeRequest{subdirectory.Text().GetCharString(),
-                                        file.Text().GetCharString(), entry.id,
-                                        ChildOrder(order, index)});
+        children.push_back(
+            ProbeRequest{subdirectory.c_str(), file.c_str(), entry.id, ChildOrder(order, index)});
     }
 }
 
@@ -218,7 +217,7 @@ void TreeWalk::ReadAheadOnceWorkersRun() {
 // name, fits the platform's limit. Otherwise it says so.
 bool TreeWalk::Fits(const PathName& directory) {
     const PathName candidate(directory, fileName_);
-    if (fileSystem_.FullPathFits(candidate.Text().GetCharString())) return true;
+    if (fileSystem_.FullPathFits(candidate.c_str())) return true;
     // Its absolute path would be cut: nothing in it can be reported or written.
     events_->Skipped(Skip::TooLong, directory);
     return false;
@@ -227,7 +226,7 @@ bool TreeWalk::Fits(const PathName& directory) {
 TreeWalk::Outcome TreeWalk::Walk(const PathName& start, Events& events) {
     events_ = &events;
     outcome_ = Outcome();
-    const platform::FileId id = fileSystem_.GetFileId(start.Text().GetCharString());
+    const platform::FileId id = fileSystem_.GetFileId(start.c_str());
     if (Fits(start)) {
         entered_.Enter(id);
         Enter(start, id, id, WalkOrder());
@@ -238,13 +237,12 @@ TreeWalk::Outcome TreeWalk::Walk(const PathName& start, Events& events) {
 bool TreeWalk::Enter(const PathName& directory, const platform::FileId& key,
                      const platform::FileId& id, const WalkOrder& order) {
     const PathName candidate(directory, fileName_);
-    engine_.Take(directory.Text().GetCharString(), candidate.Text().GetCharString(), key, order,
-                 probe_);
+    engine_.Take(directory.c_str(), candidate.c_str(), key, order, probe_);
     ReadAheadOnceWorkersRun();
     if (probe_.failed != 0) {
         outcome_.failure = WalkFailure{probe_.failed, probe_.failedPath};
         // The start directory's own listing failed: it could not be read at all.
-        if (depth_ == 0 && probe_.failedPath == directory.Text().GetCharString()) {
+        if (depth_ == 0 && probe_.failedPath == directory.c_str()) {
             outcome_.startListed = false;
         }
         return false;
@@ -294,9 +292,8 @@ bool TreeWalk::EnterSubdirectories(const PathName& directory, const WalkOrder& o
             continue;
         }
         platform::FileId subdirectoryId = entry.id;
-        const bool isNew = entered_.IsNew(subdirectoryId, [&] {
-            return fileSystem_.GetFileId(subdirectory.Text().GetCharString());
-        });
+        const bool isNew = entered_.IsNew(
+            subdirectoryId, [&] { return fileSystem_.GetFileId(subdirectory.c_str()); });
         // Entered only through a path that fits: a path too long leaves that path
         // out, not the directory.
         if (!isNew || !Fits(subdirectory)) continue;

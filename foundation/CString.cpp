@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -316,6 +317,9 @@ CString::CString()
 CString::CString(const char* text) : CString() {
     if (text != nullptr) Assign(text, TextLength(text));
 }
+
+CString::CString(std::string_view text)
+    : CString(text.data(), static_cast<unsigned>(std::min<std::size_t>(text.size(), UINT32_MAX))) {}
 
 CString::CString(const char* text, unsigned length) : CString() {
     if (text != nullptr) {

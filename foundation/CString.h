@@ -19,6 +19,7 @@ public:
     CString(const CString& other);
     CString(CString&& other) noexcept;
     CString(const char* text, unsigned length);  // at most length characters of text
+    explicit CString(std::string_view text);
     CString(char ch, unsigned count);
     explicit CString(int value);
     explicit CString(long value);

@@ -25,6 +25,7 @@ public:
     bool IsEmpty() const { return text_.IsEmpty(); }
     CString GetPath() const { return text_; }
     const CString& Text() const { return text_; }
+    const char* c_str() const { return text_.GetCharString(); }  // the text, for system calls
 
     CString GetDirectory() const;
     // The directory part of a path text, as GetDirectory gives it, without a copy.
