@@ -21,8 +21,9 @@ ConsoleBuffer::~ConsoleBuffer() {
 // of memory ends the run with a report, which flushes.
 void ConsoleBuffer::StartTimer() {
     if (!options_.timer || options_.capacity == 0) return;
+    // The stack of a walk's worker: ThreadSanitizer alone asks for some 134 KiB of it.
     std::unique_ptr<platform::Thread> timer =
-        platform::StartThread(&ConsoleBuffer::TimerMain, this, std::size_t(64) << 10);
+        platform::StartThread(&ConsoleBuffer::TimerMain, this, std::size_t(256) << 10);
     std::lock_guard<std::mutex> lock(mutex_);
     if (timer) {
         timer_ = std::move(timer);
