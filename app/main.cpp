@@ -13,6 +13,6 @@ int main(int argc, char** argv) {
     auto tool = std::make_unique<DriverSearchTool>();
     int result = tool->Run(argc, argv);
     tool.reset();
-    FlushConsoleLines();
+    CloseConsoleLines();
     return result;
 }

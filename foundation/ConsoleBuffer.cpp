@@ -7,20 +7,27 @@ ConsoleBuffer::ConsoleBuffer(Sink sink, const Options& options) : sink_(sink), o
     options_.capacity = std::min(options_.capacity, kMaxCapacity);
 }
 
-ConsoleBuffer::~ConsoleBuffer() {
+ConsoleBuffer::~ConsoleBuffer() { Close(); }
+
+void ConsoleBuffer::Close() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         FlushLocked();
         stopping_ = true;
+        options_.capacity = 0;  // from now on every line at once
     }
     waiting_.notify_all();
     if (timer_) timer_->Join();
+    timer_.reset();
 }
 
 // With the first line, outside the lock: a thread that cannot be made for want
 // of memory ends the run with a report, which flushes.
 void ConsoleBuffer::StartTimer() {
-    if (!options_.timer || options_.capacity == 0) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!options_.timer || options_.capacity == 0 || stopping_) return;
+    }
     // The stack of a walk's worker: ThreadSanitizer alone asks for some 134 KiB of it.
     std::unique_ptr<platform::Thread> timer =
         platform::StartThread(&ConsoleBuffer::TimerMain, this, std::size_t(256) << 10);

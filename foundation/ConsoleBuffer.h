@@ -50,6 +50,8 @@ public:
 
     void Write(const char* bytes, std::size_t length);
     void Flush();
+    // Writes out what waits and stops the timer; later lines go out at once.
+    void Close();
 
 private:
     void StartTimer();

@@ -113,6 +113,8 @@ ConsoleBuffer& Console() {
 
 void FlushConsoleLines() { Console().Flush(); }
 
+void CloseConsoleLines() { Console().Close(); }
+
 void ErrorHandler::Report(int mode, int kind, const char* source) {
     MessageBuffer message;
     Compose(message, kind, source);

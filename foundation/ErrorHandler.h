@@ -40,6 +40,9 @@ void WriteConsoleLine(std::string_view first, std::string_view second);
 // Writes out every console line written so far: before anything that must come
 // after them (a report does so itself; the batch file, the end of the process).
 void FlushConsoleLines();
+// Writes out every line gathered and stops the thread that keeps their bound, at
+// the end of a run; a line after it is written at once.
+void CloseConsoleLines();
 
 // The exit status of a run that ran out of memory: the tool's general
 // application error, never 1, which means "no driver set found".

@@ -116,6 +116,23 @@ TEST(ConsoleBufferTest, TheTimerWritesOutALineNobodyFollows) {
     }
 }
 
+// Closed at the end of a run: what waits is written and the timer stops (so no
+// thread outlives the run); a line after that goes out at once.
+TEST(ConsoleBufferTest, CloseWritesOutAndLaterLinesGoAtOnce) {
+    TakeBlocks();
+    ConsoleBuffer::Options options;
+    options.bound = 60s;
+    ConsoleBuffer buffer(&RecordBlock, options);
+    buffer.Write("one\n", 4);
+    buffer.Write("two\n", 4);
+    buffer.Close();
+    EXPECT_EQ(TakeBlocks(), std::vector<std::string>{"one\ntwo\n"});
+    buffer.Write("late\n", 5);
+    EXPECT_EQ(TakeBlocks(), std::vector<std::string>{"late\n"});
+    buffer.Close();
+    EXPECT_TRUE(TakeBlocks().empty());
+}
+
 TEST(ConsoleBufferTest, LinesFromSeveralThreadsComeWholeAndInOrder) {
     TakeBlocks();
     ConsoleBuffer::Options options;
