@@ -10,32 +10,29 @@
 #include <utility>
 #include <vector>
 
+#include "BatchFileWriter.h"
 #include "DriverSearchTool.h"
-#include "ErrorHandler.h"
+#include "PathList.h"
 #include "PathName.h"
 #include "Platform.h"
 #include "TextFile.h"
 
-namespace {
+namespace batch_text {
 
-const char* const kDdlPath = "QL_NOS_DDL_Path";
-
-// cmd.exe ends a line at a CR or LF, and may at a Ctrl-Z; a double quote would
-// turn the escaping of what follows it around.
-bool IsUnsafeForBatch(std::string_view text) {
+bool IsSafe(std::string_view text) {
     for (char c : text) {
-        if (c == '\r' || c == '\n' || c == '\x1A' || c == '"') return true;
+        if (c == '\r' || c == '\n' || c == '\x1A' || c == '"') return false;
     }
-    return false;
+    return true;
 }
 
-// cmd.exe expands % on every line of a batch file, rem lines too: a "%~" with
-// no valid modifier after it ends the batch file there.
 CString DoublePercents(const CString& text) {
     CString doubled(text);
     doubled.ReplaceAll("%", "%%");
     return doubled;
 }
+
+namespace {
 
 bool NeedsEscaping(std::string_view value) {
     for (char c : value) {
@@ -44,8 +41,8 @@ bool NeedsEscaping(std::string_view value) {
     return false;
 }
 
-// Appends a value for "SET NAME=value": cmd.exe would act on & | < > ^ outside
-// quotes, and batch files expand % everywhere.
+}  // namespace
+
 void AppendEscaped(std::string& line, std::string_view value) {
     if (!NeedsEscaping(value)) {
         line += value;  // most values need nothing
@@ -63,30 +60,25 @@ void AppendEscaped(std::string& line, std::string_view value) {
     }
 }
 
-// The directories of the Windows-version matches, relative to the driver path,
-// each in double quotes, joined with ";".
-std::string RelativeDirectories(const CString& sets, std::string_view root, bool& unsafe) {
-    std::string relative;
-    for (std::string_view path : sets.GetItemViews(",")) {
-        std::string_view rest = path;
-        CString cut;
-        if (!root.empty() && rest.substr(0, root.size()) == root) {
-            rest.remove_prefix(root.size());
-        } else {
-            cut = CString(path);
-            cut.RemoveFirst(CString(root));
-            rest = cut.View();
-        }
-        if (!rest.empty() && platform::IsSeparator(rest[0])) rest.remove_prefix(1);
-        const std::string_view directory = PathName::DirectoryOf(rest);
-        unsafe = unsafe || IsUnsafeForBatch(directory);
-        if (!relative.empty()) relative += ';';
-        relative += '"';
-        relative += directory;
-        relative += '"';
+Value RelativeDirectories(const CString& sets, std::string_view driverPath) {
+    Value relative;
+    for (std::string_view set : sets.GetItemViews(path_list::kDelimiter)) {
+        const std::string_view directory =
+            PathName::DirectoryOf(path_list::BelowDriverPath(set, driverPath));
+        relative.safe = relative.safe && IsSafe(directory);
+        if (!relative.text.empty()) relative.text += ';';
+        relative.text += '"';
+        relative.text += directory;
+        relative.text += '"';
     }
     return relative;
 }
+
+}  // namespace batch_text
+
+namespace {
+
+const char* const kDdlPath = "QL_NOS_DDL_Path";
 
 }  // namespace
 
@@ -95,7 +87,8 @@ struct DriverSearchTool::BatchVariable {
     std::string value;  // as it stands, before escaping
 };
 
-int DriverSearchTool::WriteBatchFile(const CString& list, const CString* windowsVersionMatches) {
+StageResult DriverSearchTool::WriteBatchFile(const CString& list,
+                                             const CString* windowsVersionMatches) {
     if (!hasBatchPath || batchPath.IsEmpty()) batchPath = PathName("DrvSet.bat");
     const CString typed = batchPath.GetPath();
     batchPath.MakeFullPath();
@@ -106,38 +99,37 @@ int DriverSearchTool::WriteBatchFile(const CString& list, const CString* windows
                                             {"QL_NOS_Arch_Type", osArchType.GetCharString()},
                                             {"QL_NOS_Arch", osArch.GetCharString()},
                                             {"QL_NOS_DDL_Type", osVersionName.GetCharString()}};
-    const std::vector<std::string_view> sets = list.GetItemViews(",");
+    const std::vector<std::string_view> sets = list.GetItemViews(path_list::kDelimiter);
     variables.reserve(variables.size() + sets.size() + 2);
     variables.push_back({std::string(kDdlPath) + "_#", std::to_string(sets.size())});
     for (std::size_t k = 1; k <= sets.size(); ++k) {
-        std::string directory;
-        PathName::FullPathOf(PathName::DirectoryOf(sets[k - 1]), directory);
-        variables.push_back(
-            {std::string(kDdlPath) + "_" + std::to_string(k), std::move(directory)});
+        variables.push_back({std::string(kDdlPath) + "_" + std::to_string(k),
+                             std::string(AbsoluteDirectoryOf(sets[k - 1]))});
     }
-    bool unsafe = IsUnsafeForBatch(batchPath.GetFileName().View());
+    bool safe = batch_text::IsSafe(batchPath.GetFileName().View());
     for (const BatchVariable& variable : variables) {
-        unsafe = unsafe || IsUnsafeForBatch(variable.value);
+        safe = safe && batch_text::IsSafe(variable.value);
     }
     if (windowsVersionMatches != nullptr) {
-        variables.push_back(
-            {"QL_NOS_All_DDL_Paths",
-             RelativeDirectories(*windowsVersionMatches, driverPath.Text().View(), unsafe)});
+        batch_text::Value relative =
+            batch_text::RelativeDirectories(*windowsVersionMatches, driverPath.Text().View());
+        safe = safe && relative.safe;
+        variables.push_back({"QL_NOS_All_DDL_Paths", std::move(relative.text)});
     }
-    if (unsafe) {
+    if (!safe) {
         PrintLine("Error writing file:  " + shown);
-        return kBatchFileError;
+        return ReturnCode::kBatchFileError;
     }
     return WriteBatchLines(shown, variables);
 }
 
-int DriverSearchTool::WriteBatchLines(const CString& shown,
-                                      const std::vector<BatchVariable>& variables) {
+StageResult DriverSearchTool::WriteBatchLines(const CString& shown,
+                                              const std::vector<BatchVariable>& variables) {
     TextFile file;
-    FlushConsoleLines();  // the console shows the run up to here before the file is made
+    lines.Flush();  // the console shows the run up to here before the file is made
     if (!file.Open(batchPath, "w+")) {
         PrintLine("Error opening file:  " + shown);
-        return kBatchFileError;
+        return ReturnCode::kBatchFileError;
     }
     PrintLine("Writing Batch File:" + batchPath.GetPath());
 
@@ -146,7 +138,8 @@ int DriverSearchTool::WriteBatchLines(const CString& shown,
     written = file.WriteLine("rem //") && written;
     written = file.WriteLine("rem //  Norvik Kastrel Quillon") && written;
     written = file.WriteLine("rem //  Device Driver Search Batch File") && written;
-    written = file.WriteLine("rem //  " + DoublePercents(batchPath.GetFileName())) && written;
+    written =
+        file.WriteLine("rem //  " + batch_text::DoublePercents(batchPath.GetFileName())) && written;
     written = file.WriteLine("rem //  Generated by Halvard version " + version) && written;
     written = file.WriteNewLine() && written;
     std::string line;  // one buffer for the thousands of lines written here
@@ -155,19 +148,19 @@ int DriverSearchTool::WriteBatchLines(const CString& shown,
         line.append("%=").append(variable.value);
         PrintLine(line, std::string_view());
         line.assign("SET ").append(variable.name).append("=");
-        AppendEscaped(line, variable.value);
+        batch_text::AppendEscaped(line, variable.value);
         written = file.WriteLine(line.c_str()) && written;
     }
     written = file.Close() && written;
     if (!written) {
         PrintLine("Error writing file:  " + shown);
-        return kBatchFileError;
+        return ReturnCode::kBatchFileError;
     }
-    return kContinue;
+    return kGoOn;
 }
 
 CString DriverSearchTool::RemoveDuplicateItems(const CString& list) const {
-    const CString comma(",");
+    const CString comma(path_list::kDelimiter);
     CString result;
     const std::vector<std::string_view> items = list.GetItemViews(comma);
     std::unordered_set<std::string_view> seen;

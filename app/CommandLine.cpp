@@ -2,6 +2,7 @@
 // banner, the usage screen and the syntax-error messages.
 #include "CommandLineParser.h"
 #include "DriverSearchTool.h"
+#include "PathList.h"
 #include "WindowsVersionCatalogue.h"
 
 namespace {
@@ -64,52 +65,47 @@ const char* const kReturnCodeTexts[] = {
     " = Error:General application error",
 };
 
-// Why a path cannot be carried in a comma list (the middle of the message that
-// refuses it), or null when it can.
-const char* UnlistableReason(const CString& path) {
-    if (path.Contains(",")) return " with a comma in its name cannot be searched:";
-    if (!path.IsEmpty() && (path[0] == ' ' || path[0] == '\t' || path[0] == '\n')) {
-        return " that starts with white space cannot be searched:";
-    }
-    return nullptr;
+DriverSearchTool::ParsedCommandLine EndedWith(ReturnCode code) {
+    DriverSearchTool::ParsedCommandLine result;
+    result.end = code;
+    return result;
 }
 
 }  // namespace
 
-int DriverSearchTool::HandleCommandLine(int argc, const char* const* argv) {
-    int errorCode = 0;
-    CString optionName;
-    CString relatedNames;
-    int result = ParseCommandLine(argc, argv, errorCode, optionName, relatedNames);
-    if (result == kContinue) return RefuseUnlistablePaths();
+StageResult DriverSearchTool::HandleCommandLine(int argc, const char* const* argv) {
+    const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
+    if (!parsed.end) return RefuseUnlistablePaths();
 
     PrintUsage();
-    if (result == kDriverPathNotFound) {
+    if (parsed.end == ReturnCode::kDriverPathNotFound) {
         PrintLine("\nDirectory " + driverPath.GetPath() + " Not Found:");
     }
-    if (result == kMediaNotFound) PrintLine("\nFile " + mediaPath.GetPath() + " Not Found:");
-    if (errorCode != 0) PrintSyntaxError(errorCode, optionName, relatedNames);
-    return result;
+    if (parsed.end == ReturnCode::kMediaNotFound) {
+        PrintLine("\nFile " + mediaPath.GetPath() + " Not Found:");
+    }
+    if (parsed.syntax.code != 0) PrintSyntaxError(parsed.syntax);
+    return parsed.end;
 }
 
-// Found paths travel in comma lists whose items begin with the path as typed: a
-// comma in it would split every item, and white space at its start would be
-// trimmed off the first. Such a path is refused rather than searched under a
-// name that is not its own.
-int DriverSearchTool::RefuseUnlistablePaths() {
-    if (const char* why = UnlistableReason(driverPath.Text())) {
+// Found paths travel in comma lists whose items begin with the path as typed
+// (PathList.h): a path those lists cannot carry is refused rather than searched
+// under a name that is not its own.
+StageResult DriverSearchTool::RefuseUnlistablePaths() {
+    if (const char* why = path_list::UnlistableReason(driverPath.Text().View())) {
         PrintLine("Driver path" + CString(why) + driverPath.GetPath());
-        return kDriverPathNotFound;
+        return ReturnCode::kDriverPathNotFound;
     }
-    if (const char* why = hasMediaPath ? UnlistableReason(mediaPath.Text()) : nullptr) {
+    if (const char* why =
+            hasMediaPath ? path_list::UnlistableReason(mediaPath.Text().View()) : nullptr) {
         PrintLine("Media path" + CString(why) + mediaPath.GetPath());
-        return kMediaNotFound;
+        return ReturnCode::kMediaNotFound;
     }
-    return kContinue;
+    return kGoOn;
 }
 
-int DriverSearchTool::ParseCommandLine(int argc, const char* const* argv, int& errorCode,
-                                       CString& optionName, CString& relatedNames) {
+DriverSearchTool::ParsedCommandLine DriverSearchTool::ParseCommandLine(int argc,
+                                                                       const char* const* argv) {
     programName = MakeProgramName(argc, argv);
 
     CommandLineParser parser;
@@ -123,12 +119,14 @@ int DriverSearchTool::ParseCommandLine(int argc, const char* const* argv, int& e
     parser.AddOption("/?", Switch, kEmptyList, kEmptyList, false, true);
     parser.AddOption("/B:", PathValue, kEmptyList, kEmptyList, false, true);
 
-    int parsed = parser.Parse(argc, argv, false, true);
-    if (parsed != 0 && parsed != 1) return kGeneralError;
-    if (parser.IsOptionPresent("/?", 1)) return kSyntaxError;
+    ParsedCommandLine result;
+    const int parsed = parser.Parse(argc, argv, false, true);
+    if (parsed != 0 && parsed != 1) return EndedWith(ReturnCode::kGeneralError);
+    if (parser.IsOptionPresent("/?", 1)) return EndedWith(ReturnCode::kSyntaxError);
     if (parsed == 1) {
-        parser.GetError(errorCode, optionName, relatedNames);
-        return kSyntaxError;
+        result.end = ReturnCode::kSyntaxError;
+        parser.GetError(result.syntax.code, result.syntax.optionName, result.syntax.relatedNames);
+        return result;
     }
 
     parser.GetOptionPath("", driverPath, 1);
@@ -141,29 +139,36 @@ int DriverSearchTool::ParseCommandLine(int argc, const char* const* argv, int& e
     if (!windowsVersion.IsEmpty()) {
         // One character is a catalogue number; a longer text, a version name.
         if (windowsVersion.GetLength() == 1) {
-            int number = windowsVersion.ToInt();
+            const int number = windowsVersion.ToInt();
             if (CString(number) != windowsVersion || !IsWindowsVersionNumber(number)) {
-                return kSyntaxError;
+                return EndedWith(ReturnCode::kSyntaxError);
             }
-            SelectWindowsVersion(number);
+            osVersionName = SetWindowsVersion(number);
+            osVersionIndex = GetWindowsVersionIndex(osVersionName.View());
         } else {
-            SelectWindowsVersion(GetWindowsVersionIndex(windowsVersion.View()));
+            osVersionIndex = GetWindowsVersionIndex(windowsVersion.View());
+            osVersionName = SetWindowsVersion(osVersionIndex);
         }
     }
 
     // A file or device is no repository: it is not found, as a missing path.
-    if (driverPath.IsEmpty() || !driverPath.IsDirectory()) return kDriverPathNotFound;
-    if (hasMediaPath && !mediaPath.IsEmpty() && !mediaPath.Exists()) return kMediaNotFound;
-    return kContinue;
+    if (driverPath.IsEmpty() || !fileSystem.IsDirectory(driverPath.c_str())) {
+        return EndedWith(ReturnCode::kDriverPathNotFound);
+    }
+    if (hasMediaPath && !mediaPath.IsEmpty() && !fileSystem.Exists(mediaPath.c_str())) {
+        return EndedWith(ReturnCode::kMediaNotFound);
+    }
+    return result;
 }
 
-void DriverSearchTool::PrintSyntaxError(int errorCode, const CString& optionName,
-                                        const CString& relatedNames) {
+void DriverSearchTool::PrintSyntaxError(const SyntaxError& error) {
+    const CString& optionName = error.optionName;
+    const CString& relatedNames = error.relatedNames;
     PrintLine("");
     PrintLine("Syntax Error");
     PrintLine("");
     const CString quoted = "The '" + optionName;
-    switch (errorCode) {
+    switch (error.code) {
     case InvalidParameter: PrintLine(quoted + "' parameter is invalid."); break;
     case RequiredParameter: PrintLine(quoted + "' parameter is required."); break;
     case EmptyValue:

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "CString.h"
@@ -16,10 +18,8 @@
 #include "Platform.h"
 #include "TreeWalk.h"
 
-// Exit codes of the tool. kContinue is what a stage returns when it went well
-// and the run goes on; a finished run that found sets ends with kSuccessFound.
-enum ReturnCode {
-    kContinue = 0,
+// Exit codes of the tool: what the calling script is told.
+enum class ReturnCode {
     kSuccessFound = 0,
     kSuccessNotFound = 1,
     kSyntaxError = 2,
@@ -29,44 +29,68 @@ enum ReturnCode {
     kGeneralError = 6
 };
 
+// What a stage of the run gives: empty when it went well and the run goes on,
+// else the exit code the run ends with.
+using StageResult = std::optional<ReturnCode>;
+constexpr std::nullopt_t kGoOn = std::nullopt;
+
+// A syntax error the command-line parser recorded: its code (0: none), the
+// option it is about and the options related to it.
+struct SyntaxError {
+    int code = 0;
+    CString optionName;
+    CString relatedNames;
+};
+
+// Where the run's console lines go: the console (Console()), or a test's record.
+// Flush comes before anything that must follow the lines written so far.
+class LineSink {
+public:
+    virtual ~LineSink() = default;
+    virtual void Write(std::string_view first, std::string_view second) = 0;  // first + second
+    virtual void Flush() = 0;
+    static LineSink& Console();
+};
+
 class IniFile;
 
 class DriverSearchTool {
 public:
-    DriverSearchTool();
+    // lines: where the console lines go; fileSystem: what the search reads.
+    explicit DriverSearchTool(LineSink& lines = LineSink::Console(),
+                              WalkFileSystem& fileSystem = WalkFileSystem::Real());
     ~DriverSearchTool();
     DriverSearchTool(const DriverSearchTool&) = delete;
     DriverSearchTool& operator=(const DriverSearchTool&) = delete;
 
-    int Run(int argc, const char* const* argv);
+    ReturnCode Run(int argc, const char* const* argv);
 
     // Run flow
-    int ReportNotFound(const CString* windowsVersionMatches);
+    ReturnCode ReportNotFound(const CString* windowsVersionMatches);
     void PrintLine(const CString& text) const;
     void PrintLine(std::string_view first, std::string_view second) const;  // first + second
 
     // Command line, banner, usage
-    int HandleCommandLine(int argc, const char* const* argv);
-    int ParseCommandLine(int argc, const char* const* argv, int& errorCode, CString& optionName,
-                         CString& relatedNames);
-    void PrintSyntaxError(int errorCode, const CString& optionName, const CString& relatedNames);
-    int RefuseUnlistablePaths();
+    struct ParsedCommandLine {
+        StageResult end;     // empty: the run goes on with the values taken
+        SyntaxError syntax;  // the error the parser recorded, if any
+    };
+    StageResult HandleCommandLine(int argc, const char* const* argv);
+    ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
+    void PrintSyntaxError(const SyntaxError& error);
+    StageResult RefuseUnlistablePaths();
     void PrintBanner();
     void PrintUsage();
 
-    // Windows version catalogue
-    int GetWindowsVersionIndex(std::string_view name) const;
-    static CString GetWindowsVersionName(int number);
-    // Sets the family and architecture members to those of the version.
-    void SetWindowsVersion(int number);
-    // Makes the version the target: its number, name, family and architecture.
-    void SelectWindowsVersion(int number);
+    // Windows version catalogue (GetWindowsVersionIndex: WindowsVersionCatalogue.h)
+    // The version's name; sets the family and architecture members to its own.
+    CString SetWindowsVersion(int number);
 
     // Media detection
-    int DetectWindowsVersion(PathName mediaPath);
+    StageResult DetectWindowsVersion(PathName media);
     bool ReadMediaFile(const PathName& media, IniFile& file);
 
-    // Search and filters
+    // Search and filters (the counts are the lengths of the lists made)
     // Appends the hits to list; a walk that ended on a failure has said so and
     // appends nothing. keepContents: read each hit and keep its values.
     TreeWalk::Outcome FindFileInTree(const PathName& directory, const CString& fileName,
@@ -83,12 +107,12 @@ public:
     // Report and latest choice
     void ReportDriverSets(const CString& list);
     CString FindLatestDriverSet(CString& list);
-    int ReportDriverSetFound(const CString& path);
+    void ReportDriverSetFound(const CString& path);
 
     // Batch file
     // windowsVersionMatches: the sets of QL_NOS_All_DDL_Paths; null (no such
     // line) when the run ended before the Windows-version filter.
-    int WriteBatchFile(const CString& list, const CString* windowsVersionMatches);
+    StageResult WriteBatchFile(const CString& list, const CString* windowsVersionMatches);
     CString RemoveDuplicateItems(const CString& list) const;
 
     // The descriptor values of a DrvSet.ini path: read from disk the first time,
@@ -98,11 +122,16 @@ public:
 private:
     class SearchEvents;
     struct BatchVariable;
-    int WriteBatchLines(const CString& shown, const std::vector<BatchVariable>& variables);
+    StageResult WriteBatchLines(const CString& shown, const std::vector<BatchVariable>& variables);
     // Keeps the values a descriptor gives; returns the path as kept with them.
     std::string_view RememberDriverSet(std::string_view path, const std::string& contents);
+    // The absolute directory of a set in the final list, made once for the
+    // report, the found line and the batch file.
+    std::string_view AbsoluteDirectoryOf(std::string_view set);
     void PrintReportLine(const char* label, const char* value) const;
 
+    LineSink& lines;
+    WalkFileSystem& fileSystem;
     CString programName;
     CString version;
     CString machineTypes;
@@ -122,7 +151,9 @@ private:
     std::unique_ptr<CString> osMatches;
 
     // Descriptor values by path text, filled as the tree walk reads each file.
-    DriverSetStore driverSets_;
+    DriverSetStore driverSets;
+    // The absolute directories of the final list's sets, by their paths.
+    std::unordered_map<std::string, std::string> absoluteDirectories;
     // Where a descriptor read last had to be rewritten to be read (NUL bytes in it).
-    std::string descriptorScratch_;
+    std::string descriptorScratch;
 };

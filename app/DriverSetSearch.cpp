@@ -17,15 +17,17 @@
 
 #include "DriverSearchTool.h"
 #include "IniFile.h"
+#include "PathList.h"
 #include "Platform.h"
 #include "ProbeEngine.h"
 #include "TreeWalk.h"
+#include "WindowsVersionCatalogue.h"
 
 namespace {
 
 const char* const kDescriptorName = "DrvSet.ini";
 
-const CString kListDelimiter = ",";
+const CString kListDelimiter = path_list::kDelimiter;
 
 // The name of the environment variable that sets the requests in flight.
 const char* const kInFlightVariable = "HALVARD_IN_FLIGHT";
@@ -79,8 +81,7 @@ TreeWalk::Outcome DriverSearchTool::FindFileInTree(const PathName& directory,
                                                    const CString& fileName, CString& list,
                                                    bool keepContents) {
     SearchEvents events(*this, keepContents);
-    TreeWalk walk(WalkFileSystem::Real(), std::string(fileName.View()), keepContents,
-                  EngineOptions());
+    TreeWalk walk(fileSystem, std::string(fileName.View()), keepContents, EngineOptions());
     const TreeWalk::Outcome outcome = walk.Walk(directory, events);
     if (outcome.failure.happened()) {
         PrintReadError(outcome.failure.path.c_str(), outcome.failure.error);
@@ -108,15 +109,14 @@ int DriverSearchTool::FindAllDriverSets(const PathName& root, CString& list,
     PrintLine("Searching for all Driver Sets...");
     walked = FindFileInTree(root, kDescriptorName, list, true);
     if (walked.failure.happened()) return 0;
-    list.SortPathItems(",");
-    int count = list.GetItemCount(",");
+    list.SortPathItems(kListDelimiter);
+    int count = list.GetItemCount(kListDelimiter);
     PrintListItems(list);
     return count;
 }
 
 int DriverSearchTool::SearchWindowsVersionSets(int number, const CString& sets, CString& list) {
-    SetWindowsVersion(number);
-    PrintLine("Searching for " + GetWindowsVersionName(number) + " Driver Sets...");
+    PrintLine("Searching for " + SetWindowsVersion(number) + " Driver Sets...");
     int count = FilterByWindowsVersion(number, sets, list);
     PrintListItems(list);
     return count;
@@ -166,17 +166,18 @@ std::string_view DriverSearchTool::RememberDriverSet(std::string_view path,
         "Creation Date",   "Creation Time",     "BuildID"};
     std::string_view values[DriverSetInfo::FieldCount];
     IniFile::GetValues(contents.data(), contents.size(), true, kSection, kKeys, values,
-                       DriverSetInfo::FieldCount, descriptorScratch_);
-    return driverSets_.Add(path, values,
-                           GetWindowsVersionIndex(values[DriverSetInfo::WindowsVersion]));
+                       DriverSetInfo::FieldCount, descriptorScratch);
+    return driverSets.Add(path, values,
+                          GetWindowsVersionIndex(values[DriverSetInfo::WindowsVersion]));
 }
 
 DriverSetInfo DriverSearchTool::GetDriverSetInfo(std::string_view path) {
-    if (const DriverSetInfo* found = driverSets_.Find(path)) return *found;
+    if (const DriverSetInfo* found = driverSets.Find(path)) return *found;
     // Not met by the walk (the path text differs from the one found): read it now.
     // A file that cannot be read gives empty values, as an empty file does.
     std::string contents;
-    platform::ReadFileBytes(std::string(path).c_str(), contents);
+    int error = 0;
+    fileSystem.ReadFile(std::string(path).c_str(), contents, &error, nullptr, SIZE_MAX);
     RememberDriverSet(path, contents);
-    return *driverSets_.Find(path);
+    return *driverSets.Find(path);
 }

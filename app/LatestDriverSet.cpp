@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "DriverSearchTool.h"
-#include "LatestChoice.h"
+#include "LatestDriverSet.h"
+#include "PathList.h"
 #include "PathName.h"
 #include "Platform.h"
 
@@ -127,7 +128,7 @@ CString DriverSearchTool::FindLatestDriverSet(CString& list) {
     }
 
     OrderLatestFirst(items, timestamps);
-    const CString latest(items[0].data(), static_cast<unsigned>(items[0].size()));
+    const CString latest(items[0]);
     list.SetItems(items, ",");  // the views die with the list's old text
     return latest;
 }
@@ -147,12 +148,15 @@ void OrderLatestFirst(std::vector<Item>& items, std::vector<double>& timestamps)
 template void OrderLatestFirst(std::vector<CString>&, std::vector<double>&);
 template void OrderLatestFirst(std::vector<std::string_view>&, std::vector<double>&);
 
-int DriverSearchTool::ReportDriverSetFound(const CString& path) {
-    if (path.IsEmpty()) return kGeneralError;
-    PathName setFile(path);
-    setFile.MakeFullPath();
-    CString directory = setFile.GetDirectory();
+void DriverSearchTool::ReportDriverSetFound(const CString& path) {
+    if (path.IsEmpty()) return;
+    const std::string_view directory = AbsoluteDirectoryOf(path.View());
     PrintLine("Driver Set Found!");
-    PrintLine("\tDriverSetPath:" + directory);
-    return kContinue;
+    PrintLine("\tDriverSetPath:", directory);
+}
+
+std::string_view DriverSearchTool::AbsoluteDirectoryOf(std::string_view set) {
+    auto made = absoluteDirectories.try_emplace(std::string(set));
+    if (made.second) PathName::FullPathOf(path_list::DirectoryOfItem(set), made.first->second);
+    return made.first->second;
 }

@@ -6,8 +6,28 @@
 #include "Version.h"
 #include "WindowsVersionCatalogue.h"
 
-DriverSearchTool::DriverSearchTool()
-    : programName(""),
+namespace {
+
+// The console, through the buffer that gathers its lines into blocks.
+class ConsoleSink : public LineSink {
+public:
+    void Write(std::string_view first, std::string_view second) override {
+        WriteConsoleLine(first, second);
+    }
+    void Flush() override { FlushConsoleLines(); }
+};
+
+}  // namespace
+
+LineSink& LineSink::Console() {
+    static ConsoleSink console;
+    return console;
+}
+
+DriverSearchTool::DriverSearchTool(LineSink& lines, WalkFileSystem& fileSystem)
+    : lines(lines),
+      fileSystem(fileSystem),
+      programName(""),
       version(kHalvardVersion),
       osVersionName("Win2003Server"),
       osFamily(""),
@@ -20,23 +40,24 @@ DriverSearchTool::DriverSearchTool()
 
 DriverSearchTool::~DriverSearchTool() = default;
 
-void DriverSearchTool::PrintLine(const CString& text) const { WriteConsoleLine(text); }
-
-void DriverSearchTool::PrintLine(std::string_view first, std::string_view second) const {
-    WriteConsoleLine(first, second);
+void DriverSearchTool::PrintLine(const CString& text) const {
+    lines.Write(text.View(), std::string_view());
 }
 
-int DriverSearchTool::Run(int argc, const char* const* argv) {
-    PrintLine("\nHalvard Started...");
-    int result = HandleCommandLine(argc, argv);
-    if (result != kContinue) return result;
+void DriverSearchTool::PrintLine(std::string_view first, std::string_view second) const {
+    lines.Write(first, second);
+}
 
-    const int detected = hasMediaPath ? DetectWindowsVersion(mediaPath) : kContinue;
-    if (detected == kGeneralError) return kGeneralError;  // a read failed: said already
-    if (detected != kContinue) {
-        PrintLine(CString("\nNo ") + "PRODSPEC.INI" + " or " + "idwbinfo.txt" + " file found in " +
-                  mediaPath.GetFullPath());
-        return kMediaNotFound;
+ReturnCode DriverSearchTool::Run(int argc, const char* const* argv) {
+    PrintLine("\nHalvard Started...");
+    if (StageResult end = HandleCommandLine(argc, argv)) return *end;
+    if (hasMediaPath) {
+        if (StageResult end = DetectWindowsVersion(mediaPath)) {
+            if (*end == ReturnCode::kGeneralError) return *end;  // a read failed: said already
+            PrintLine(CString("\nNo ") + "PRODSPEC.INI" + " or " + "idwbinfo.txt" +
+                      " file found in " + mediaPath.GetFullPath());
+            return ReturnCode::kMediaNotFound;
+        }
     }
 
     allSets = std::make_unique<CString>();
@@ -45,9 +66,9 @@ int DriverSearchTool::Run(int argc, const char* const* argv) {
     // A driver path that could not be read at all is not found; a failure further
     // down leaves no answer to give.
     if (!walked.startListed && (found == 0 || walked.failure.happened())) {
-        return kDriverPathNotFound;
+        return ReturnCode::kDriverPathNotFound;
     }
-    if (walked.failure.happened()) return kGeneralError;
+    if (walked.failure.happened()) return ReturnCode::kGeneralError;
     if (found == 0) {
         // The Windows-version filter, which names the target's family and architecture,
         // does not run: the batch file names them all the same, whether /W: was given or not.
@@ -76,19 +97,19 @@ int DriverSearchTool::Run(int argc, const char* const* argv) {
     CString chosen = count == 1 ? finalList->GetItem(0, ",") : FindLatestDriverSet(*finalList);
     ReportDriverSetFound(chosen);
 
-    if (!hasBatchPath) return kSuccessFound;
+    if (!hasBatchPath) return ReturnCode::kSuccessFound;
     PrintLine("\nWriting Batch File...");
-    return WriteBatchFile(RemoveDuplicateItems(*finalList), osMatches.get());
+    const StageResult written = WriteBatchFile(RemoveDuplicateItems(*finalList), osMatches.get());
+    return written.value_or(ReturnCode::kSuccessFound);
 }
 
 // The batch file of a run that found no set records zero sets; windowsVersionMatches is
 // null when the search ended before the Windows-version filter ran.
-int DriverSearchTool::ReportNotFound(const CString* windowsVersionMatches) {
+ReturnCode DriverSearchTool::ReportNotFound(const CString* windowsVersionMatches) {
     if (hasBatchPath) {
         PrintLine("Writing Batch File");
-        int result = WriteBatchFile(CString(), windowsVersionMatches);
-        if (result != kContinue) return result;
+        if (StageResult end = WriteBatchFile(CString(), windowsVersionMatches)) return *end;
     }
     PrintLine("Driver Set not Found");
-    return kSuccessNotFound;
+    return ReturnCode::kSuccessNotFound;
 }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "CString.h"
+#include "PathList.h"
 
 namespace {
 
@@ -21,6 +22,8 @@ public:
     }
     platform::FileId GetFileId(const char* path) override { return platform::GetFileId(path); }
     bool FullPathFits(const char* path) override { return platform::FullPathFits(path); }
+    bool IsDirectory(const char* path) override { return platform::IsDirectory(path); }
+    bool Exists(const char* path) override { return platform::Exists(path); }
     void Pause(std::chrono::milliseconds time) override { std::this_thread::sleep_for(time); }
 };
 
@@ -188,7 +191,7 @@ void TreeWalk::Ahead(const PathName& directory, const WalkOrder& order,
                      std::vector<ProbeRequest>& children) {
     for (std::size_t index = from; index < entries.size(); ++index) {
         platform::DirEntry& entry = entries[index];
-        if (!entry.isDirectory || entry.name.find(',') != std::string::npos ||
+        if (!entry.isDirectory || !path_list::NameFitsAnItem(entry.name) ||
             HoldsSeparator(entry.name)) {
             continue;
         }
@@ -281,7 +284,7 @@ bool TreeWalk::EnterSubdirectories(const PathName& directory, const WalkOrder& o
         const platform::DirEntry& entry = entries[index];
         if (!entry.isDirectory) continue;
         const PathName subdirectory(directory, entry.name);
-        if (entry.name.find(',') != std::string::npos) {
+        if (!path_list::NameFitsAnItem(entry.name)) {
             // Lists are comma-delimited: such a name would split into garbage.
             events_->Skipped(Skip::Comma, subdirectory);
             continue;

@@ -31,8 +31,9 @@
 #include "Platform.h"
 #include "ProbeEngine.h"
 
-// The calls a walk makes of a file system; Real() is the platform's own.
-// Every call may be made from several threads at once.
+// The calls a search makes of a file system (the walk's, and the checks of the
+// paths typed); Real() is the platform's own. Every call may be made from
+// several threads at once.
 class WalkFileSystem {
 public:
     virtual ~WalkFileSystem() = default;
@@ -43,6 +44,8 @@ public:
                                platform::FileId* self) = 0;
     virtual platform::FileId GetFileId(const char* path) = 0;
     virtual bool FullPathFits(const char* path) = 0;
+    virtual bool IsDirectory(const char* path) = 0;  // or a link to one
+    virtual bool Exists(const char* path) = 0;
     // The pause before a call is made again.
     virtual void Pause(std::chrono::milliseconds time) = 0;
 

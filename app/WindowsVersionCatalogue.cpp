@@ -21,7 +21,7 @@ const int kUnlistedWindowsVersion = 10;
 
 bool IsWindowsVersionNumber(int number) { return number >= 0 && number < kCatalogueSize; }
 
-int WindowsVersionNumber(std::string_view name) {
+int GetWindowsVersionIndex(std::string_view name) {
     for (int number = 0; number < kCatalogueSize; ++number) {
         if (CString::EqualsNoCase(name, kCatalogue[number].name)) return number;
     }
@@ -32,23 +32,10 @@ const WindowsVersion& WindowsVersionRow(int number) {
     return kCatalogue[IsWindowsVersionNumber(number) ? number : kDefaultWindowsVersion];
 }
 
-int DriverSearchTool::GetWindowsVersionIndex(std::string_view name) const {
-    return WindowsVersionNumber(name);
-}
-
-CString DriverSearchTool::GetWindowsVersionName(int number) {
-    return WindowsVersionRow(number).name;
-}
-
-void DriverSearchTool::SetWindowsVersion(int number) {
+CString DriverSearchTool::SetWindowsVersion(int number) {
     const WindowsVersion& row = WindowsVersionRow(number);
     osFamily = row.family;
     osArchType = row.archType;
     osArch = osArchType == "x64" ? "AMD64" : "I386";
-}
-
-void DriverSearchTool::SelectWindowsVersion(int number) {
-    osVersionIndex = number;
-    osVersionName = GetWindowsVersionName(number);
-    SetWindowsVersion(number);
+    return row.name;
 }

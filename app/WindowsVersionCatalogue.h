@@ -19,8 +19,8 @@ extern const int kUnlistedWindowsVersion;
 
 // True for the number of a row.
 bool IsWindowsVersionNumber(int number);
-// The number of the row of that name (whole name, case ignored); the default
-// version for any other text.
-int WindowsVersionNumber(std::string_view name);
+// The number of the row of that name (whole name, case ignored, no blanks
+// trimmed); the default version for any other text.
+int GetWindowsVersionIndex(std::string_view name);
 // The row of a number; the default version's row for a number no row has.
 const WindowsVersion& WindowsVersionRow(int number);

@@ -8,11 +8,11 @@
 int main(int argc, char** argv) {
     // Before any file is opened: a standard descriptor the parent left closed would
     // be taken by the first one, and the batch file would receive the console lines.
-    if (!platform::SecureStandardStreams()) return kGeneralError;
+    if (!platform::SecureStandardStreams()) return static_cast<int>(ReturnCode::kGeneralError);
     InstallAllocationFailureHandler();
     auto tool = std::make_unique<DriverSearchTool>();
-    int result = tool->Run(argc, argv);
+    const ReturnCode result = tool->Run(argc, argv);
     tool.reset();
     CloseConsoleLines();
-    return result;
+    return static_cast<int>(result);
 }

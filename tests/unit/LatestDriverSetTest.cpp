@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "CString.h"
-#include "LatestChoice.h"
+#include "LatestDriverSet.h"
 
 namespace {
 
