@@ -97,8 +97,11 @@ public:
                                      CString& list, bool keepContents = false);
     void PrintListItems(const CString& list) const;
     void PrintReadError(const char* path, int error) const;
-    // walked: how the walk below the driver path ended.
-    int FindAllDriverSets(const PathName& driverPath, CString& list, TreeWalk::Outcome& walked);
+    struct SetsFound {
+        int count = 0;             // of the list
+        TreeWalk::Outcome walked;  // how the walk below the driver path ended
+    };
+    SetsFound FindAllDriverSets(const PathName& driverPath, CString& list);
     int SearchWindowsVersionSets(int number, const CString& sets, CString& list);
     int FilterByWindowsVersion(int number, const CString& sets, CString& list);
     int SearchMachineTypeSets(const CString& machineType, const CString& sets, CString& list);

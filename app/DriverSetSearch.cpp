@@ -104,15 +104,16 @@ void DriverSearchTool::PrintListItems(const CString& list) const {
     for (std::string_view item : list.GetItemViews(kListDelimiter)) PrintLine("\t", item);
 }
 
-int DriverSearchTool::FindAllDriverSets(const PathName& root, CString& list,
-                                        TreeWalk::Outcome& walked) {
+DriverSearchTool::SetsFound DriverSearchTool::FindAllDriverSets(const PathName& root,
+                                                                CString& list) {
     PrintLine("Searching for all Driver Sets...");
-    walked = FindFileInTree(root, kDescriptorName, list, true);
-    if (walked.failure.happened()) return 0;
+    SetsFound found;
+    found.walked = FindFileInTree(root, kDescriptorName, list, true);
+    if (found.walked.failure.happened()) return found;
     list.SortPathItems(kListDelimiter);
-    int count = list.GetItemCount(kListDelimiter);
+    found.count = list.GetItemCount(kListDelimiter);
     PrintListItems(list);
-    return count;
+    return found;
 }
 
 int DriverSearchTool::SearchWindowsVersionSets(int number, const CString& sets, CString& list) {

@@ -61,15 +61,15 @@ ReturnCode DriverSearchTool::Run(int argc, const char* const* argv) {
     }
 
     allSets = std::make_unique<CString>();
-    TreeWalk::Outcome walked;
-    const int found = FindAllDriverSets(driverPath, *allSets, walked);
+    const SetsFound found = FindAllDriverSets(driverPath, *allSets);
     // A driver path that could not be read at all is not found; a failure further
     // down leaves no answer to give.
-    if (!walked.startListed && (found == 0 || walked.failure.happened())) {
+    const TreeWalk::Outcome& walked = found.walked;
+    if (!walked.startListed && (found.count == 0 || walked.failure.happened())) {
         return ReturnCode::kDriverPathNotFound;
     }
     if (walked.failure.happened()) return ReturnCode::kGeneralError;
-    if (found == 0) {
+    if (found.count == 0) {
         // The Windows-version filter, which names the target's family and architecture,
         // does not run: the batch file names them all the same, whether /W: was given or not.
         SetWindowsVersion(osVersionIndex);
