@@ -504,11 +504,25 @@ bool SecureStandardStreams() {
     return true;
 }
 
-// Through the runtime's text-mode stream, which writes "\n" as CR LF as a
-// Windows console program's output does.
+// "\n" written as CR LF, as a Windows console program's output is. The runtime's
+// text mode would make one system write per kilobyte or so of a block; the
+// block is translated here instead, into pieces of a buffer on the stack (no
+// allocation: a flush must work when memory is exhausted), and each piece
+// goes out with one write on the descriptor, in binary mode.
 void WriteStandardOutput(const char* line, std::size_t length) {
-    std::fwrite(line, 1, length, stdout);
-    std::fflush(stdout);
+    static const int binary = _setmode(_fileno(stdout), _O_BINARY);
+    (void)binary;
+    char piece[8192];
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (used + 2 > sizeof(piece)) {
+            if (_write(_fileno(stdout), piece, static_cast<unsigned>(used)) < 0) return;
+            used = 0;
+        }
+        if (line[i] == '\n') piece[used++] = '\r';
+        piece[used++] = line[i];
+    }
+    if (used > 0) _write(_fileno(stdout), piece, static_cast<unsigned>(used));
 }
 
 namespace {
