@@ -34,11 +34,6 @@ unsigned ProbeEngine::ParseInFlight(const char* text) {
     return value;
 }
 
-std::size_t ProbeEngine::KeyHash::operator()(const Key& key) const {
-    uint64_t hash = (key.inode ^ (key.device * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull;
-    return static_cast<std::size_t>(hash ^ (hash >> 32));
-}
-
 unsigned InFlightGrowth::Next(unsigned count, double rate, bool waited) {
     if (stopped_ || count >= bound_) {
         stopped_ = true;
@@ -214,7 +209,7 @@ bool ProbeEngine::TakeFromWorkers(const char* directory, const char* file,
     }
 
     std::unique_lock<std::mutex> lock(mutex_);
-    auto found = slots_.find(Key{id.device, id.inode});
+    auto found = slots_.find(id);
     if (found == slots_.end()) {
         seen_.Insert(id);
         lock.unlock();
@@ -290,16 +285,15 @@ std::size_t ProbeEngine::QueueChildren(std::vector<ProbeRequest>& children) {
     std::size_t queued = 0;
     for (ProbeRequest& child : children) {
         if (!child.id.valid) continue;
-        const Key key{child.id.device, child.id.inode};
         if (seen_.Insert(child.id)) {
-            Slot& slot = slots_[key];
+            Slot& slot = slots_[child.id];
             slot.request = std::move(child);
             queue_.emplace(slot.request.order, &slot);
             ++queued;
             continue;
         }
         // Met again, by another path: a place earlier in the walk moves it forward.
-        auto found = slots_.find(key);
+        auto found = slots_.find(child.id);
         if (found == slots_.end() || found->second.state != State::Queued ||
             !(child.order < found->second.request.order)) {
             continue;

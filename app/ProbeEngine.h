@@ -191,20 +191,15 @@ public:
 
 private:
     enum class State { Queued, Running, Done };
-    struct Key {
-        uint64_t device;
-        uint64_t inode;
-        bool operator==(const Key& o) const { return device == o.device && inode == o.inode; }
-    };
-    struct KeyHash {
-        std::size_t operator()(const Key& key) const;
-    };
     struct Slot {
         State state = State::Queued;
         ProbeRequest request;
         DirectoryProbe result;
         std::exception_ptr failure;
     };
+    // Requests by directory identity (device and file number, hints or not).
+    using SlotMap =
+        std::unordered_map<platform::FileId, Slot, platform::FileIdHash, platform::FileIdEqual>;
 
     // mayGrow: workers may be added later, up to maxInFlight.
     void StartWorkers(unsigned count, bool mayGrow);
@@ -250,7 +245,7 @@ private:
     std::condition_variable workReady_;    // workers: a request queued, room freed, stop
     std::condition_variable resultReady_;  // the caller: the result it waits for made
     const Slot* awaited_ = nullptr;        // the slot the caller waits for
-    std::unordered_map<Key, Slot, KeyHash> slots_;
+    SlotMap slots_;
     std::map<WalkOrder, Slot*> queue_;
     DirectorySet seen_;          // every identity ever queued or probed
     std::size_t held_ = 0;       // slots running or done
