@@ -110,14 +110,15 @@ void ProbeEngine::StopWorkers() {
     for (auto& worker : workers_) worker->Join();
     workers_.clear();
     workerCount_ = 0;
+    adaptive_ = false;
+    growing_ = false;
     // Nothing runs now: what was made or queued goes, and the walk makes the rest.
+    std::lock_guard<std::mutex> lock(mutex_);
     queue_.clear();
     slots_.clear();
     seen_ = DirectorySet();
     held_ = 0;
     heldBytes_ = 0;
-    adaptive_ = false;
-    growing_ = false;
 }
 
 void ProbeEngine::WorkerMain(void* engine) {
@@ -130,12 +131,16 @@ void ProbeEngine::Take(const char* directory, const char* file, const platform::
     if (!workers_.empty() && MemoryReserveReleased()) StopWorkers();
     if (workers_.empty()) {
         TakeAlone(directory, file, id, order, out);
-        return;
-    }
-    if (!growing_) {
+    } else if (growing_) {
+        TakeWhileGrowing(directory, file, id, order, out);
+    } else {
         TakeFromWorkers(directory, file, id, order, out);
-        return;
     }
+}
+
+void ProbeEngine::TakeWhileGrowing(const char* directory, const char* file,
+                                   const platform::FileId& id, const WalkOrder& order,
+                                   DirectoryProbe& out) {
     const Clock::time_point start = options_.now();
     if (TakeFromWorkers(directory, file, id, order, out)) windowWaited_ += options_.now() - start;
     NoteTaken();
@@ -183,92 +188,90 @@ void ProbeEngine::TakeAlone(const char* directory, const char* file, const platf
         return;
     }
     if (++slowInARow_ < options_.slowRun) return;
+    StartAfterSlowProbes(directory, file, id, order, out);
+}
+
+void ProbeEngine::StartAfterSlowProbes(const char* directory, const char* file,
+                                       const platform::FileId& id, const WalkOrder& order,
+                                       DirectoryProbe& out) {
     adaptive_ = false;
-    // What the walk entered so far is never read ahead again.
-    if (entered_ != nullptr) seen_ = *entered_;
-    if (id.valid) seen_.Insert(id);
+    {
+        // What the walk entered so far is never read ahead again.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (entered_ != nullptr) seen_ = *entered_;
+        if (id.valid) seen_.Insert(id);
+    }
     StartWorkers(options_.adaptiveInFlight, true);
     if (workers_.empty()) return;
     // Read ahead from here on.
-    std::vector<ProbeRequest> children;
-    children_(ProbeRequest{directory, file, id, order}, out, children);
-    std::size_t queued;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        queued = QueueChildren(children);
-    }
-    WakeWorkers(queued);
+    QueueChildren(ProbeRequest{directory, file, id, order}, out);
 }
 
 bool ProbeEngine::TakeFromWorkers(const char* directory, const char* file,
                                   const platform::FileId& id, const WalkOrder& order,
                                   DirectoryProbe& out) {
-    if (!id.valid) {
-        ProbeHere(directory, file, id, order, out);
-        return true;
-    }
-
-    std::unique_lock<std::mutex> lock(mutex_);
-    auto found = slots_.find(id);
-    if (found == slots_.end()) {
-        seen_.Insert(id);
-        lock.unlock();
-        ProbeHere(directory, file, id, order, out);
-        return true;
-    }
-    Slot& slot = found->second;
+    Claim claim = id.valid ? ClaimSlot(id, out) : Claim();
+    if (claim.roomMade) WakeWorkers(1);
     // Two directories can share a listing's hint of identity (a mount point shows
     // the number of the one it covers): a result made from a hint is handed
     // over only for the path it was made for.
-    const bool samePath =
-        slot.request.directory == directory || (!slot.request.id.hint && !id.hint);
-    if (slot.state == State::Queued) {
-        // Needed now and not started: made here rather than waited for.
-        queue_.erase(slot.request.order);
-        auto node = slots_.extract(found);
-        lock.unlock();
+    const bool usable = claim.made && out.outcome != DirectoryProbe::LeftToWalk &&
+                        (claim.node.mapped().request.directory == directory ||
+                         (!claim.node.mapped().request.id.hint && !id.hint));
+    if (!usable) {
+        // Made here, into the caller's own buffers, with a result that is not used
+        // freed first.
+        if (claim.made) std::swap(out, claim.node.mapped().result);
+        claim.node = SlotMap::node_type();
         ProbeHere(directory, file, id, order, out);
         return true;
     }
-    const bool waited = slot.state != State::Done;
+    if (claim.failure) std::rethrow_exception(claim.failure);
+    return claim.waited;
+}
+
+ProbeEngine::Claim ProbeEngine::ClaimSlot(const platform::FileId& id, DirectoryProbe& out) {
+    Claim claim;
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto found = slots_.find(id);
+    if (found == slots_.end()) {
+        seen_.Insert(id);  // made by the walk: never queued from now on
+        return claim;
+    }
+    Slot& slot = found->second;
+    if (slot.state == State::Queued) {
+        // Needed now and not started: made here rather than waited for.
+        queue_.erase(slot.request.order);
+        claim.node = slots_.extract(found);
+        return claim;
+    }
+    claim.made = true;
+    claim.waited = slot.state != State::Done;
     awaited_ = &slot;
     resultReady_.wait(lock, [&slot] { return slot.state == State::Done; });
     awaited_ = nullptr;
     // Workers wait for room only when the bound was reached: wake one then.
     const bool full = held_ >= options_.maxHeld || heldBytes_ >= options_.maxHeldBytes;
     std::swap(out, slot.result);
-    std::exception_ptr failure = std::move(slot.failure);
+    claim.failure = std::move(slot.failure);
     --held_;
     heldBytes_ -= out.Bytes();
-    auto node = slots_.extract(found);  // freed after the lock is released
-    const bool roomMade = full && WorkAvailable();
-    lock.unlock();
-    if (roomMade) WakeWorkers(1);
-    if (!samePath || out.outcome == DirectoryProbe::LeftToWalk) {
-        // Made here after all, into the caller's own buffers, with the result
-        // that is not used freed first.
-        std::swap(out, node.mapped().result);
-        node = decltype(node)();
-        ProbeHere(directory, file, id, order, out);
-        return true;
-    }
-    if (failure) std::rethrow_exception(failure);
-    return waited;
+    claim.node = slots_.extract(found);
+    claim.roomMade = full && WorkAvailable();
+    return claim;
 }
 
 void ProbeEngine::ProbeHere(const char* directory, const char* file, const platform::FileId& id,
                             const WalkOrder& order, DirectoryProbe& out) {
     probe_(directory, file, id, SIZE_MAX, out);
     ++madeHere_;
+    QueueChildren(ProbeRequest{directory, file, id, order}, out);
+}
+
+void ProbeEngine::QueueChildren(const ProbeRequest& parent, DirectoryProbe& probe) {
     std::vector<ProbeRequest> children;
-    children_(ProbeRequest{directory, file, id, order}, out, children);
-    if (children.empty()) return;
-    std::size_t queued;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        queued = QueueChildren(children);
-    }
-    WakeWorkers(queued);
+    children_(parent, probe, children);
+    Queue(children);
 }
 
 void ProbeEngine::Queue(std::vector<ProbeRequest>& requests) {
@@ -276,31 +279,31 @@ void ProbeEngine::Queue(std::vector<ProbeRequest>& requests) {
     std::size_t queued;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        queued = QueueChildren(requests);
+        queued = Enqueue(requests);
     }
     WakeWorkers(queued);
 }
 
-std::size_t ProbeEngine::QueueChildren(std::vector<ProbeRequest>& children) {
+std::size_t ProbeEngine::Enqueue(std::vector<ProbeRequest>& requests) {
     std::size_t queued = 0;
-    for (ProbeRequest& child : children) {
-        if (!child.id.valid) continue;
-        if (seen_.Insert(child.id)) {
-            Slot& slot = slots_[child.id];
-            slot.request = std::move(child);
+    for (ProbeRequest& request : requests) {
+        if (!request.id.valid) continue;
+        if (seen_.Insert(request.id)) {
+            Slot& slot = slots_[request.id];
+            slot.request = std::move(request);
             queue_.emplace(slot.request.order, &slot);
             ++queued;
             continue;
         }
         // Met again, by another path: a place earlier in the walk moves it forward.
-        auto found = slots_.find(child.id);
+        auto found = slots_.find(request.id);
         if (found == slots_.end() || found->second.state != State::Queued ||
-            !(child.order < found->second.request.order)) {
+            !(request.order < found->second.request.order)) {
             continue;
         }
         Slot& slot = found->second;
         queue_.erase(slot.request.order);
-        slot.request = std::move(child);
+        slot.request = std::move(request);
         queue_.emplace(slot.request.order, &slot);
     }
     return queued;
@@ -335,19 +338,7 @@ void ProbeEngine::WorkerLoop() {
         DirectoryProbe result;
         std::exception_ptr failure;
         std::vector<ProbeRequest> children;
-        try {
-            probe_(slot.request.directory.c_str(), slot.request.file.c_str(), slot.request.id,
-                   readLimit_, result);
-            children_(slot.request, result, children);
-        } catch (const std::bad_alloc&) {
-            // Out of memory here: the walk makes this probe itself.
-            result = DirectoryProbe();
-            result.outcome = DirectoryProbe::LeftToWalk;
-            children.clear();
-        } catch (...) {
-            failure = std::current_exception();
-            children.clear();
-        }
+        MakeResult(slot.request, result, failure, children);
         const std::size_t bytes = result.Bytes();
 
         lock.lock();
@@ -356,8 +347,24 @@ void ProbeEngine::WorkerLoop() {
         slot.state = State::Done;
         heldBytes_ += bytes;
         ++made_;
-        const std::size_t queued = QueueChildren(children);
+        const std::size_t queued = Enqueue(children);
         if (awaited_ == &slot) resultReady_.notify_one();  // the walk waits for this one
         WakeWorkers(queued);
+    }
+}
+
+void ProbeEngine::MakeResult(const ProbeRequest& request, DirectoryProbe& result,
+                             std::exception_ptr& failure, std::vector<ProbeRequest>& children) {
+    try {
+        probe_(request.directory.c_str(), request.file.c_str(), request.id, readLimit_, result);
+        children_(request, result, children);
+    } catch (const std::bad_alloc&) {
+        // Out of memory here: the walk makes this probe itself.
+        result = DirectoryProbe();
+        result.outcome = DirectoryProbe::LeftToWalk;
+        children.clear();
+    } catch (...) {
+        failure = std::current_exception();
+        children.clear();
     }
 }

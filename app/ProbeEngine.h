@@ -200,47 +200,76 @@ private:
     // Requests by directory identity (device and file number, hints or not).
     using SlotMap =
         std::unordered_map<platform::FileId, Slot, platform::FileIdHash, platform::FileIdEqual>;
+    // What the walk found of a request among the workers': the slot taken out of
+    // the table (freed by the walk after the lock), and what the worker made.
+    struct Claim {
+        SlotMap::node_type node;  // empty when the request was never queued
+        bool made = false;        // a worker made the result, now in the walk's hands
+        bool waited = false;      // the walk waited while it was made
+        bool roomMade = false;    // taking it made room for a waiting worker
+        std::exception_ptr failure;
+    };
 
     // mayGrow: workers may be added later, up to maxInFlight.
     void StartWorkers(unsigned count, bool mayGrow);
     // Up to count workers in all; false when no more threads could be made.
     bool AddWorkers(unsigned count);
-    void TakeAlone(const char* directory, const char* file, const platform::FileId& id,
-                   const WalkOrder& order, DirectoryProbe& out);
-    // True when the walk waited for the result (made it, or waited while a
-    // worker made it).
-    bool TakeFromWorkers(const char* directory, const char* file, const platform::FileId& id,
-                         const WalkOrder& order, DirectoryProbe& out);
-    // Counts a result taken toward the window; grows the workers at its end.
-    void NoteTaken();
     // Stops the workers and drops what they made: the walk goes on alone.
     void StopWorkers();
-    static void WorkerMain(void* engine);
-    void WorkerLoop();
-    bool WorkAvailable() const;
+
+    // Take, the walk alone: times the probe while the start is adaptive.
+    void TakeAlone(const char* directory, const char* file, const platform::FileId& id,
+                   const WalkOrder& order, DirectoryProbe& out);
+    // After a run of slow probes: starts the workers, to read ahead below here.
+    void StartAfterSlowProbes(const char* directory, const char* file, const platform::FileId& id,
+                              const WalkOrder& order, DirectoryProbe& out);
+    // Take, with workers. True when the walk waited for the result (made it, or
+    // waited while a worker made it).
+    bool TakeFromWorkers(const char* directory, const char* file, const platform::FileId& id,
+                         const WalkOrder& order, DirectoryProbe& out);
+    // Take, with workers that may grow: the walk's waits count toward the window.
+    void TakeWhileGrowing(const char* directory, const char* file, const platform::FileId& id,
+                          const WalkOrder& order, DirectoryProbe& out);
+    // The slot of a valid identity, out of the table, its result (if made) in out.
+    Claim ClaimSlot(const platform::FileId& id, DirectoryProbe& out);
+    // Counts a result taken toward the window; grows the workers at its end.
+    void NoteTaken();
     // The caller's own probe; queues the children when workers run.
     void ProbeHere(const char* directory, const char* file, const platform::FileId& id,
                    const WalkOrder& order, DirectoryProbe& out);
-    // Under the lock; returns the number of requests newly queued.
-    std::size_t QueueChildren(std::vector<ProbeRequest>& children);
+    // Queues the subdirectories of a probed directory that the walk will want.
+    void QueueChildren(const ProbeRequest& parent, DirectoryProbe& probe);
+
+    static void WorkerMain(void* engine);
+    void WorkerLoop();
+    // A worker's probe of a running slot's request, made without the lock.
+    void MakeResult(const ProbeRequest& request, DirectoryProbe& result,
+                    std::exception_ptr& failure, std::vector<ProbeRequest>& children);
+    // Under the lock, these two; Enqueue returns the number of requests newly queued.
+    bool WorkAvailable() const;
+    std::size_t Enqueue(std::vector<ProbeRequest>& requests);
     void WakeWorkers(std::size_t count);
 
+    // Set before the workers start (or while none runs) and only read by them.
     ProbeFunction probe_;
     ChildrenFunction children_;
     Options options_;
+    std::size_t readLimit_ = SIZE_MAX;  // of a descriptor read by a worker
+    // The caller's alone.
     const DirectorySet* entered_;
     bool adaptive_;
     unsigned slowInARow_ = 0;
-    std::size_t readLimit_ = SIZE_MAX;  // of a descriptor read by a worker
     InFlightGrowth growth_;
     bool growing_ = false;
     std::size_t windowTaken_ = 0;
     std::size_t windowMade_ = 0;      // the results made when the window began
     std::size_t madeHere_ = 0;        // by the caller
-    std::size_t made_ = 0;            // by workers (under the lock)
     Clock::duration windowWaited_{};  // the walk's time in takes that waited
     Clock::time_point windowStart_;
+    std::vector<std::unique_ptr<platform::Thread>> workers_;
+    std::atomic<unsigned> workerCount_{0};  // for every thread
 
+    // Shared by the caller and the workers: under the lock.
     std::mutex mutex_;
     std::condition_variable workReady_;    // workers: a request queued, room freed, stop
     std::condition_variable resultReady_;  // the caller: the result it waits for made
@@ -250,7 +279,6 @@ private:
     DirectorySet seen_;          // every identity ever queued or probed
     std::size_t held_ = 0;       // slots running or done
     std::size_t heldBytes_ = 0;  // bytes of the done ones
+    std::size_t made_ = 0;       // results made by workers
     bool stopping_ = false;
-    std::vector<std::unique_ptr<platform::Thread>> workers_;  // the caller's alone
-    std::atomic<unsigned> workerCount_{0};                    // for every thread
 };
