@@ -103,17 +103,17 @@ bool ProbeEngine::AddWorkers(unsigned count) {
 
 void ProbeEngine::StopWorkers() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         stopping_ = true;
     }
-    workReady_.notify_all();
+    workReady_.SignalAll();
     for (auto& worker : workers_) worker->Join();
     workers_.clear();
     workerCount_ = 0;
     adaptive_ = false;
     growing_ = false;
     // Nothing runs now: what was made or queued goes, and the walk makes the rest.
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     queue_.clear();
     slots_.clear();
     seen_ = DirectorySet();
@@ -157,7 +157,7 @@ void ProbeEngine::NoteTaken() {
     // window or more: the results came no sooner than asked for.
     std::size_t made;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         made = made_ + madeHere_;
     }
     const unsigned next = growth_.Next(count, static_cast<double>(made - windowMade_) / seconds,
@@ -197,7 +197,7 @@ void ProbeEngine::StartAfterSlowProbes(const char* directory, const char* file,
     adaptive_ = false;
     {
         // What the walk entered so far is never read ahead again.
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (entered_ != nullptr) seen_ = *entered_;
         if (id.valid) seen_.Insert(id);
     }
@@ -232,7 +232,7 @@ bool ProbeEngine::TakeFromWorkers(const char* directory, const char* file,
 
 ProbeEngine::Claim ProbeEngine::ClaimSlot(const platform::FileId& id, DirectoryProbe& out) {
     Claim claim;
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto found = slots_.find(id);
     if (found == slots_.end()) {
         seen_.Insert(id);  // made by the walk: never queued from now on
@@ -248,7 +248,7 @@ ProbeEngine::Claim ProbeEngine::ClaimSlot(const platform::FileId& id, DirectoryP
     claim.made = true;
     claim.waited = slot.state != State::Done;
     awaited_ = &slot;
-    resultReady_.wait(lock, [&slot] { return slot.state == State::Done; });
+    while (slot.state != State::Done) resultReady_.Wait(mutex_);
     awaited_ = nullptr;
     // Workers wait for room only when the bound was reached: wake one then.
     const bool full = held_ >= options_.maxHeld || heldBytes_ >= options_.maxHeldBytes;
@@ -278,7 +278,7 @@ void ProbeEngine::Queue(std::vector<ProbeRequest>& requests) {
     if (workers_.empty() || requests.empty()) return;
     std::size_t queued;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         queued = Enqueue(requests);
     }
     WakeWorkers(queued);
@@ -311,10 +311,10 @@ std::size_t ProbeEngine::Enqueue(std::vector<ProbeRequest>& requests) {
 
 void ProbeEngine::WakeWorkers(std::size_t count) {
     if (count >= Workers()) {
-        workReady_.notify_all();
+        workReady_.SignalAll();
         return;
     }
-    for (std::size_t i = 0; i < count; ++i) workReady_.notify_one();
+    for (std::size_t i = 0; i < count; ++i) workReady_.Signal();
 }
 
 bool ProbeEngine::WorkAvailable() const {
@@ -322,16 +322,16 @@ bool ProbeEngine::WorkAvailable() const {
 }
 
 void ProbeEngine::WorkerLoop() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (;;) {
-        workReady_.wait(lock, [this] { return stopping_ || WorkAvailable(); });
+        while (!stopping_ && !WorkAvailable()) workReady_.Wait(mutex_);
         if (stopping_) return;
         auto first = queue_.begin();
         Slot& slot = *first->second;
         queue_.erase(first);
         slot.state = State::Running;
         ++held_;
-        lock.unlock();
+        lock.Unlock();
 
         // A running slot is left alone by everyone else: its request can be read
         // without the lock.
@@ -341,14 +341,14 @@ void ProbeEngine::WorkerLoop() {
         MakeResult(slot.request, result, failure, children);
         const std::size_t bytes = result.Bytes();
 
-        lock.lock();
+        lock.Lock();
         slot.result = std::move(result);
         slot.failure = failure;
         slot.state = State::Done;
         heldBytes_ += bytes;
         ++made_;
         const std::size_t queued = Enqueue(children);
-        if (awaited_ == &slot) resultReady_.notify_one();  // the walk waits for this one
+        if (awaited_ == &slot) resultReady_.Signal();  // the walk waits for this one
         WakeWorkers(queued);
     }
 }
