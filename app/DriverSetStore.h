@@ -16,11 +16,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string_view>
 #include <vector>
 
-#include "Platform.h"
+#include "Arena.h"
 
 // The values of a DrvSet.ini that the tool uses, read once per file: a light
 // view of the values a DriverSetStore keeps for the whole run.
@@ -50,7 +49,7 @@ private:
 };
 
 // The descriptor values of every set read in a run, by path text. Paths and
-// values go into large blocks and an open-addressing index of their hashes
+// values go into an arena's blocks and an open-addressing index of their hashes
 // finds them: a handful of allocations in all, and few cache misses per lookup.
 class DriverSetStore {
 public:
@@ -73,12 +72,9 @@ private:
     };
     static uint64_t Hash(std::string_view path);
     std::size_t SlotOf(std::string_view path, uint64_t hash) const;
-    char* Allocate(std::size_t length);
     void Grow();
 
-    std::vector<std::unique_ptr<char[]>> blocks_;
-    char* blockFree_ = nullptr;
-    std::size_t blockLeft_ = 0;
+    Arena arena_;
     std::size_t count_ = 0;
     std::vector<Record*> slots_;  // null for an empty slot
 };
