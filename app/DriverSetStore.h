@@ -3,15 +3,9 @@
 // directories the walk has entered).
 //
 // It and DirectorySet are open-addressing tables written for this use instead of
-// std::unordered_map and std::unordered_set. A repository of 20,000 sets keeps
-// 20,000 paths with their values and enters about 27,000 directories. The
-// standard containers need a node, a path string and a value string per set and
-// a node per directory; these tables put each set's record, path and values in
-// one piece of a 256 KiB block and the directories in one flat array. Measured
-// on generated repositories of 2,000 and 20,000 sets (`halvard REPO /W:5 /B:`),
-// the standard containers make the whole run execute 14 to 17 % more
-// instructions, take 7 to 25 % more CPU time (more at the larger size) and use
-// about 3 MiB more memory at 20,000 sets (bench/README.md).
+// std::unordered_map and std::unordered_set: each set's record, path and values
+// lie in one piece of an arena (Arena.h), the directories in one flat array.
+// What that saves, measured: bench/README.md, "Hand-written tables".
 #pragma once
 
 #include <cstddef>
