@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <vector>
 
 #include "Platform.h"
@@ -21,17 +20,12 @@ public:
     void Erase(const platform::FileId& id);
 
 private:
-    struct Slot {
-        uint64_t device = 0;
-        uint64_t inode = 0;
-        bool used = false;
-    };
-
-    static std::size_t Hash(uint64_t device, uint64_t inode);
-    std::size_t Locate(uint64_t device, uint64_t inode) const;
+    std::size_t Locate(const platform::FileId& id) const;
     void Grow();
 
-    std::vector<Slot> slots_;
+    // An identity's device and file number, valid in a used slot (never a hint):
+    // an identity is looked up by its numbers alone, whatever its flags.
+    std::vector<platform::FileId> slots_;
     std::size_t count_ = 0;
 };
 

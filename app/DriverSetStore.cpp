@@ -1,8 +1,7 @@
-// The descriptor store and the set of entered directories of the driver-set
-// search; see DriverSetStore.h for why they are written here.
+// The descriptor store of the driver-set search; see DriverSetStore.h for why it
+// is written here.
 #include "DriverSetStore.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -50,21 +49,6 @@ const DriverSetInfo* DriverSetStore::Find(std::string_view path) const {
     return record == nullptr ? nullptr : &record->info;
 }
 
-// Room for length bytes, aligned for a record, in the current block or a new one.
-char* DriverSetStore::Allocate(std::size_t length) {
-    length = (length + alignof(Record) - 1) & ~(alignof(Record) - 1);
-    if (length > blockLeft_) {
-        const std::size_t size = std::max<std::size_t>(length, 256 * 1024);
-        blocks_.emplace_back(new char[size]);
-        blockFree_ = blocks_.back().get();
-        blockLeft_ = size;
-    }
-    char* kept = blockFree_;
-    blockFree_ += length;
-    blockLeft_ -= length;
-    return kept;
-}
-
 void DriverSetStore::Grow() {
     std::vector<Record*> old(slots_.size() * 2, nullptr);
     old.swap(slots_);
@@ -88,9 +72,10 @@ std::string_view DriverSetStore::Add(std::string_view path, const std::string_vi
     }
     char* kept;
     if (record != nullptr) {
-        kept = Allocate(size);
+        kept = arena_.Allocate(size, 1);
     } else {
-        record = new (Allocate(sizeof(Record) + path.size() + size)) Record{hash, path.size(), {}};
+        char* piece = arena_.Allocate(sizeof(Record) + path.size() + size, alignof(Record));
+        record = new (piece) Record{hash, path.size(), {}};
         std::memcpy(record + 1, path.data(), path.size());
         kept = reinterpret_cast<char*>(record + 1) + path.size();
         slots_[slot] = record;

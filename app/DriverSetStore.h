@@ -3,24 +3,17 @@
 // directories the walk has entered).
 //
 // It and DirectorySet are open-addressing tables written for this use instead of
-// std::unordered_map and std::unordered_set. A repository of 20,000 sets keeps
-// 20,000 paths with their values and enters about 27,000 directories. The
-// standard containers need a node, a path string and a value string per set and
-// a node per directory; these tables put each set's record, path and values in
-// one piece of a 256 KiB block and the directories in one flat array. Measured
-// on generated repositories of 2,000 and 20,000 sets (`halvard REPO /W:5 /B:`),
-// the standard containers make the whole run execute 14 to 17 % more
-// instructions, take 7 to 25 % more CPU time (more at the larger size) and use
-// about 3 MiB more memory at 20,000 sets (bench/README.md).
+// std::unordered_map and std::unordered_set: each set's record, path and values
+// lie in one piece of an arena (Arena.h), the directories in one flat array.
+// What that saves, measured: bench/README.md, "Hand-written tables".
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string_view>
 #include <vector>
 
-#include "Platform.h"
+#include "Arena.h"
 
 // The values of a DrvSet.ini that the tool uses, read once per file: a light
 // view of the values a DriverSetStore keeps for the whole run.
@@ -50,7 +43,7 @@ private:
 };
 
 // The descriptor values of every set read in a run, by path text. Paths and
-// values go into large blocks and an open-addressing index of their hashes
+// values go into an arena's blocks and an open-addressing index of their hashes
 // finds them: a handful of allocations in all, and few cache misses per lookup.
 class DriverSetStore {
 public:
@@ -73,12 +66,9 @@ private:
     };
     static uint64_t Hash(std::string_view path);
     std::size_t SlotOf(std::string_view path, uint64_t hash) const;
-    char* Allocate(std::size_t length);
     void Grow();
 
-    std::vector<std::unique_ptr<char[]>> blocks_;
-    char* blockFree_ = nullptr;
-    std::size_t blockLeft_ = 0;
+    Arena arena_;
     std::size_t count_ = 0;
     std::vector<Record*> slots_;  // null for an empty slot
 };

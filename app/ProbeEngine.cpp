@@ -34,11 +34,6 @@ unsigned ProbeEngine::ParseInFlight(const char* text) {
     return value;
 }
 
-std::size_t ProbeEngine::KeyHash::operator()(const Key& key) const {
-    uint64_t hash = (key.inode ^ (key.device * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull;
-    return static_cast<std::size_t>(hash ^ (hash >> 32));
-}
-
 unsigned InFlightGrowth::Next(unsigned count, double rate, bool waited) {
     if (stopped_ || count >= bound_) {
         stopped_ = true;
@@ -108,21 +103,22 @@ bool ProbeEngine::AddWorkers(unsigned count) {
 
 void ProbeEngine::StopWorkers() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         stopping_ = true;
     }
-    workReady_.notify_all();
+    workReady_.SignalAll();
     for (auto& worker : workers_) worker->Join();
     workers_.clear();
     workerCount_ = 0;
+    adaptive_ = false;
+    growing_ = false;
     // Nothing runs now: what was made or queued goes, and the walk makes the rest.
+    MutexLock lock(mutex_);
     queue_.clear();
     slots_.clear();
     seen_ = DirectorySet();
     held_ = 0;
     heldBytes_ = 0;
-    adaptive_ = false;
-    growing_ = false;
 }
 
 void ProbeEngine::WorkerMain(void* engine) {
@@ -135,12 +131,16 @@ void ProbeEngine::Take(const char* directory, const char* file, const platform::
     if (!workers_.empty() && MemoryReserveReleased()) StopWorkers();
     if (workers_.empty()) {
         TakeAlone(directory, file, id, order, out);
-        return;
-    }
-    if (!growing_) {
+    } else if (growing_) {
+        TakeWhileGrowing(directory, file, id, order, out);
+    } else {
         TakeFromWorkers(directory, file, id, order, out);
-        return;
     }
+}
+
+void ProbeEngine::TakeWhileGrowing(const char* directory, const char* file,
+                                   const platform::FileId& id, const WalkOrder& order,
+                                   DirectoryProbe& out) {
     const Clock::time_point start = options_.now();
     if (TakeFromWorkers(directory, file, id, order, out)) windowWaited_ += options_.now() - start;
     NoteTaken();
@@ -157,7 +157,7 @@ void ProbeEngine::NoteTaken() {
     // window or more: the results came no sooner than asked for.
     std::size_t made;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         made = made_ + madeHere_;
     }
     const unsigned next = growth_.Next(count, static_cast<double>(made - windowMade_) / seconds,
@@ -188,125 +188,122 @@ void ProbeEngine::TakeAlone(const char* directory, const char* file, const platf
         return;
     }
     if (++slowInARow_ < options_.slowRun) return;
+    StartAfterSlowProbes(directory, file, id, order, out);
+}
+
+void ProbeEngine::StartAfterSlowProbes(const char* directory, const char* file,
+                                       const platform::FileId& id, const WalkOrder& order,
+                                       DirectoryProbe& out) {
     adaptive_ = false;
-    // What the walk entered so far is never read ahead again.
-    if (entered_ != nullptr) seen_ = *entered_;
-    if (id.valid) seen_.Insert(id);
+    {
+        // What the walk entered so far is never read ahead again.
+        MutexLock lock(mutex_);
+        if (entered_ != nullptr) seen_ = *entered_;
+        if (id.valid) seen_.Insert(id);
+    }
     StartWorkers(options_.adaptiveInFlight, true);
     if (workers_.empty()) return;
     // Read ahead from here on.
-    std::vector<ProbeRequest> children;
-    children_(ProbeRequest{directory, file, id, order}, out, children);
-    std::size_t queued;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        queued = QueueChildren(children);
-    }
-    WakeWorkers(queued);
+    QueueChildren(ProbeRequest{directory, file, id, order}, out);
 }
 
 bool ProbeEngine::TakeFromWorkers(const char* directory, const char* file,
                                   const platform::FileId& id, const WalkOrder& order,
                                   DirectoryProbe& out) {
-    if (!id.valid) {
-        ProbeHere(directory, file, id, order, out);
-        return true;
-    }
-
-    std::unique_lock<std::mutex> lock(mutex_);
-    auto found = slots_.find(Key{id.device, id.inode});
-    if (found == slots_.end()) {
-        seen_.Insert(id);
-        lock.unlock();
-        ProbeHere(directory, file, id, order, out);
-        return true;
-    }
-    Slot& slot = found->second;
+    Claim claim = id.valid ? ClaimSlot(id, out) : Claim();
+    if (claim.roomMade) WakeWorkers(1);
     // Two directories can share a listing's hint of identity (a mount point shows
     // the number of the one it covers): a result made from a hint is handed
     // over only for the path it was made for.
-    const bool samePath =
-        slot.request.directory == directory || (!slot.request.id.hint && !id.hint);
-    if (slot.state == State::Queued) {
-        // Needed now and not started: made here rather than waited for.
-        queue_.erase(slot.request.order);
-        auto node = slots_.extract(found);
-        lock.unlock();
+    const bool usable = claim.made && out.outcome != DirectoryProbe::LeftToWalk &&
+                        (claim.node.mapped().request.directory == directory ||
+                         (!claim.node.mapped().request.id.hint && !id.hint));
+    if (!usable) {
+        // Made here, into the caller's own buffers, with a result that is not used
+        // freed first.
+        if (claim.made) std::swap(out, claim.node.mapped().result);
+        claim.node = SlotMap::node_type();
         ProbeHere(directory, file, id, order, out);
         return true;
     }
-    const bool waited = slot.state != State::Done;
+    if (claim.failure) std::rethrow_exception(claim.failure);
+    return claim.waited;
+}
+
+ProbeEngine::Claim ProbeEngine::ClaimSlot(const platform::FileId& id, DirectoryProbe& out) {
+    Claim claim;
+    MutexLock lock(mutex_);
+    auto found = slots_.find(id);
+    if (found == slots_.end()) {
+        seen_.Insert(id);  // made by the walk: never queued from now on
+        return claim;
+    }
+    Slot& slot = found->second;
+    if (slot.state == State::Queued) {
+        // Needed now and not started: made here rather than waited for.
+        queue_.erase(slot.request.order);
+        claim.node = slots_.extract(found);
+        return claim;
+    }
+    claim.made = true;
+    claim.waited = slot.state != State::Done;
     awaited_ = &slot;
-    resultReady_.wait(lock, [&slot] { return slot.state == State::Done; });
+    while (slot.state != State::Done) resultReady_.Wait(mutex_);
     awaited_ = nullptr;
     // Workers wait for room only when the bound was reached: wake one then.
     const bool full = held_ >= options_.maxHeld || heldBytes_ >= options_.maxHeldBytes;
     std::swap(out, slot.result);
-    std::exception_ptr failure = std::move(slot.failure);
+    claim.failure = std::move(slot.failure);
     --held_;
     heldBytes_ -= out.Bytes();
-    auto node = slots_.extract(found);  // freed after the lock is released
-    const bool roomMade = full && WorkAvailable();
-    lock.unlock();
-    if (roomMade) WakeWorkers(1);
-    if (!samePath || out.outcome == DirectoryProbe::LeftToWalk) {
-        // Made here after all, into the caller's own buffers, with the result
-        // that is not used freed first.
-        std::swap(out, node.mapped().result);
-        node = decltype(node)();
-        ProbeHere(directory, file, id, order, out);
-        return true;
-    }
-    if (failure) std::rethrow_exception(failure);
-    return waited;
+    claim.node = slots_.extract(found);
+    claim.roomMade = full && WorkAvailable();
+    return claim;
 }
 
 void ProbeEngine::ProbeHere(const char* directory, const char* file, const platform::FileId& id,
                             const WalkOrder& order, DirectoryProbe& out) {
     probe_(directory, file, id, SIZE_MAX, out);
     ++madeHere_;
+    QueueChildren(ProbeRequest{directory, file, id, order}, out);
+}
+
+void ProbeEngine::QueueChildren(const ProbeRequest& parent, DirectoryProbe& probe) {
     std::vector<ProbeRequest> children;
-    children_(ProbeRequest{directory, file, id, order}, out, children);
-    if (children.empty()) return;
-    std::size_t queued;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        queued = QueueChildren(children);
-    }
-    WakeWorkers(queued);
+    children_(parent, probe, children);
+    Queue(children);
 }
 
 void ProbeEngine::Queue(std::vector<ProbeRequest>& requests) {
     if (workers_.empty() || requests.empty()) return;
     std::size_t queued;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        queued = QueueChildren(requests);
+        MutexLock lock(mutex_);
+        queued = Enqueue(requests);
     }
     WakeWorkers(queued);
 }
 
-std::size_t ProbeEngine::QueueChildren(std::vector<ProbeRequest>& children) {
+std::size_t ProbeEngine::Enqueue(std::vector<ProbeRequest>& requests) {
     std::size_t queued = 0;
-    for (ProbeRequest& child : children) {
-        if (!child.id.valid) continue;
-        const Key key{child.id.device, child.id.inode};
-        if (seen_.Insert(child.id)) {
-            Slot& slot = slots_[key];
-            slot.request = std::move(child);
+    for (ProbeRequest& request : requests) {
+        if (!request.id.valid) continue;
+        if (seen_.Insert(request.id)) {
+            Slot& slot = slots_[request.id];
+            slot.request = std::move(request);
             queue_.emplace(slot.request.order, &slot);
             ++queued;
             continue;
         }
         // Met again, by another path: a place earlier in the walk moves it forward.
-        auto found = slots_.find(key);
+        auto found = slots_.find(request.id);
         if (found == slots_.end() || found->second.state != State::Queued ||
-            !(child.order < found->second.request.order)) {
+            !(request.order < found->second.request.order)) {
             continue;
         }
         Slot& slot = found->second;
         queue_.erase(slot.request.order);
-        slot.request = std::move(child);
+        slot.request = std::move(request);
         queue_.emplace(slot.request.order, &slot);
     }
     return queued;
@@ -314,10 +311,10 @@ std::size_t ProbeEngine::QueueChildren(std::vector<ProbeRequest>& children) {
 
 void ProbeEngine::WakeWorkers(std::size_t count) {
     if (count >= Workers()) {
-        workReady_.notify_all();
+        workReady_.SignalAll();
         return;
     }
-    for (std::size_t i = 0; i < count; ++i) workReady_.notify_one();
+    for (std::size_t i = 0; i < count; ++i) workReady_.Signal();
 }
 
 bool ProbeEngine::WorkAvailable() const {
@@ -325,45 +322,49 @@ bool ProbeEngine::WorkAvailable() const {
 }
 
 void ProbeEngine::WorkerLoop() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (;;) {
-        workReady_.wait(lock, [this] { return stopping_ || WorkAvailable(); });
+        while (!stopping_ && !WorkAvailable()) workReady_.Wait(mutex_);
         if (stopping_) return;
         auto first = queue_.begin();
         Slot& slot = *first->second;
         queue_.erase(first);
         slot.state = State::Running;
         ++held_;
-        lock.unlock();
+        lock.Unlock();
 
         // A running slot is left alone by everyone else: its request can be read
         // without the lock.
         DirectoryProbe result;
         std::exception_ptr failure;
         std::vector<ProbeRequest> children;
-        try {
-            probe_(slot.request.directory.c_str(), slot.request.file.c_str(), slot.request.id,
-                   readLimit_, result);
-            children_(slot.request, result, children);
-        } catch (const std::bad_alloc&) {
-            // Out of memory here: the walk makes this probe itself.
-            result = DirectoryProbe();
-            result.outcome = DirectoryProbe::LeftToWalk;
-            children.clear();
-        } catch (...) {
-            failure = std::current_exception();
-            children.clear();
-        }
+        MakeResult(slot.request, result, failure, children);
         const std::size_t bytes = result.Bytes();
 
-        lock.lock();
+        lock.Lock();
         slot.result = std::move(result);
         slot.failure = failure;
         slot.state = State::Done;
         heldBytes_ += bytes;
         ++made_;
-        const std::size_t queued = QueueChildren(children);
-        if (awaited_ == &slot) resultReady_.notify_one();  // the walk waits for this one
+        const std::size_t queued = Enqueue(children);
+        if (awaited_ == &slot) resultReady_.Signal();  // the walk waits for this one
         WakeWorkers(queued);
+    }
+}
+
+void ProbeEngine::MakeResult(const ProbeRequest& request, DirectoryProbe& result,
+                             std::exception_ptr& failure, std::vector<ProbeRequest>& children) {
+    try {
+        probe_(request.directory.c_str(), request.file.c_str(), request.id, readLimit_, result);
+        children_(request, result, children);
+    } catch (const std::bad_alloc&) {
+        // Out of memory here: the walk makes this probe itself.
+        result = DirectoryProbe();
+        result.outcome = DirectoryProbe::LeftToWalk;
+        children.clear();
+    } catch (...) {
+        failure = std::current_exception();
+        children.clear();
     }
 }

@@ -54,20 +54,19 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "DirectorySet.h"
 #include "ErrorHandler.h"
+#include "Mutex.h"
 #include "Platform.h"
 
 // What one look at a directory found.
@@ -182,7 +181,7 @@ public:
               const WalkOrder& order, DirectoryProbe& out);
 
     // Requests the walk will make later, to be read ahead while workers run.
-    void Queue(std::vector<ProbeRequest>& requests);
+    void Queue(std::vector<ProbeRequest>& requests) EXCLUDES(mutex_);
 
     unsigned Workers() const { return workerCount_.load(); }
 
@@ -191,18 +190,22 @@ public:
 
 private:
     enum class State { Queued, Running, Done };
-    struct Key {
-        uint64_t device;
-        uint64_t inode;
-        bool operator==(const Key& o) const { return device == o.device && inode == o.inode; }
-    };
-    struct KeyHash {
-        std::size_t operator()(const Key& key) const;
-    };
     struct Slot {
         State state = State::Queued;
         ProbeRequest request;
         DirectoryProbe result;
+        std::exception_ptr failure;
+    };
+    // Requests by directory identity (device and file number, hints or not).
+    using SlotMap =
+        std::unordered_map<platform::FileId, Slot, platform::FileIdHash, platform::FileIdEqual>;
+    // What the walk found of a request among the workers': the slot taken out of
+    // the table (freed by the walk after the lock), and what the worker made.
+    struct Claim {
+        SlotMap::node_type node;  // empty when the request was never queued
+        bool made = false;        // a worker made the result, now in the walk's hands
+        bool waited = false;      // the walk waited while it was made
+        bool roomMade = false;    // taking it made room for a waiting worker
         std::exception_ptr failure;
     };
 
@@ -210,52 +213,71 @@ private:
     void StartWorkers(unsigned count, bool mayGrow);
     // Up to count workers in all; false when no more threads could be made.
     bool AddWorkers(unsigned count);
+    // Stops the workers and drops what they made: the walk goes on alone.
+    void StopWorkers() EXCLUDES(mutex_);
+
+    // Take, the walk alone: times the probe while the start is adaptive.
     void TakeAlone(const char* directory, const char* file, const platform::FileId& id,
                    const WalkOrder& order, DirectoryProbe& out);
-    // True when the walk waited for the result (made it, or waited while a
-    // worker made it).
+    // After a run of slow probes: starts the workers, to read ahead below here.
+    void StartAfterSlowProbes(const char* directory, const char* file, const platform::FileId& id,
+                              const WalkOrder& order, DirectoryProbe& out) EXCLUDES(mutex_);
+    // Take, with workers. True when the walk waited for the result (made it, or
+    // waited while a worker made it).
     bool TakeFromWorkers(const char* directory, const char* file, const platform::FileId& id,
                          const WalkOrder& order, DirectoryProbe& out);
+    // Take, with workers that may grow: the walk's waits count toward the window.
+    void TakeWhileGrowing(const char* directory, const char* file, const platform::FileId& id,
+                          const WalkOrder& order, DirectoryProbe& out);
+    // The slot of a valid identity, out of the table, its result (if made) in out.
+    Claim ClaimSlot(const platform::FileId& id, DirectoryProbe& out) EXCLUDES(mutex_);
     // Counts a result taken toward the window; grows the workers at its end.
-    void NoteTaken();
-    // Stops the workers and drops what they made: the walk goes on alone.
-    void StopWorkers();
-    static void WorkerMain(void* engine);
-    void WorkerLoop();
-    bool WorkAvailable() const;
+    void NoteTaken() EXCLUDES(mutex_);
     // The caller's own probe; queues the children when workers run.
     void ProbeHere(const char* directory, const char* file, const platform::FileId& id,
                    const WalkOrder& order, DirectoryProbe& out);
-    // Under the lock; returns the number of requests newly queued.
-    std::size_t QueueChildren(std::vector<ProbeRequest>& children);
+    // Queues the subdirectories of a probed directory that the walk will want.
+    void QueueChildren(const ProbeRequest& parent, DirectoryProbe& probe);
+
+    static void WorkerMain(void* engine);
+    void WorkerLoop() EXCLUDES(mutex_);
+    // A worker's probe of a running slot's request, made without the lock.
+    void MakeResult(const ProbeRequest& request, DirectoryProbe& result,
+                    std::exception_ptr& failure, std::vector<ProbeRequest>& children);
+    bool WorkAvailable() const REQUIRES(mutex_);
+    // Returns the number of requests newly queued.
+    std::size_t Enqueue(std::vector<ProbeRequest>& requests) REQUIRES(mutex_);
     void WakeWorkers(std::size_t count);
 
+    // Set before the workers start (or while none runs) and only read by them.
     ProbeFunction probe_;
     ChildrenFunction children_;
     Options options_;
+    std::size_t readLimit_ = SIZE_MAX;  // of a descriptor read by a worker
+    // The caller's alone.
     const DirectorySet* entered_;
     bool adaptive_;
     unsigned slowInARow_ = 0;
-    std::size_t readLimit_ = SIZE_MAX;  // of a descriptor read by a worker
     InFlightGrowth growth_;
     bool growing_ = false;
     std::size_t windowTaken_ = 0;
     std::size_t windowMade_ = 0;      // the results made when the window began
     std::size_t madeHere_ = 0;        // by the caller
-    std::size_t made_ = 0;            // by workers (under the lock)
     Clock::duration windowWaited_{};  // the walk's time in takes that waited
     Clock::time_point windowStart_;
+    std::vector<std::unique_ptr<platform::Thread>> workers_;
+    std::atomic<unsigned> workerCount_{0};  // for every thread
 
-    std::mutex mutex_;
-    std::condition_variable workReady_;    // workers: a request queued, room freed, stop
-    std::condition_variable resultReady_;  // the caller: the result it waits for made
-    const Slot* awaited_ = nullptr;        // the slot the caller waits for
-    std::unordered_map<Key, Slot, KeyHash> slots_;
-    std::map<WalkOrder, Slot*> queue_;
-    DirectorySet seen_;          // every identity ever queued or probed
-    std::size_t held_ = 0;       // slots running or done
-    std::size_t heldBytes_ = 0;  // bytes of the done ones
-    bool stopping_ = false;
-    std::vector<std::unique_ptr<platform::Thread>> workers_;  // the caller's alone
-    std::atomic<unsigned> workerCount_{0};                    // for every thread
+    // Shared by the caller and the workers.
+    Mutex mutex_;
+    CondVar workReady_;    // workers: a request queued, room freed, stop
+    CondVar resultReady_;  // the caller: the result it waits for made
+    const Slot* awaited_ GUARDED_BY(mutex_) = nullptr;  // the slot the caller waits for
+    SlotMap slots_ GUARDED_BY(mutex_);
+    std::map<WalkOrder, Slot*> queue_ GUARDED_BY(mutex_);
+    DirectorySet seen_ GUARDED_BY(mutex_);          // every identity ever queued or probed
+    std::size_t held_ GUARDED_BY(mutex_) = 0;       // slots running or done
+    std::size_t heldBytes_ GUARDED_BY(mutex_) = 0;  // bytes of the done ones
+    std::size_t made_ GUARDED_BY(mutex_) = 0;       // results made by workers
+    bool stopping_ GUARDED_BY(mutex_) = false;
 };

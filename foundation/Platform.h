@@ -66,6 +66,21 @@ struct FileId {
     }
 };
 
+// Hash and equality of identities as keys: device and file number only (neither
+// valid nor hint takes part), for tables that hold valid identities alone.
+struct FileIdHash {
+    std::size_t operator()(const FileId& id) const {
+        const uint64_t hash =
+            (id.inode ^ (id.device * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull;
+        return static_cast<std::size_t>(hash ^ (hash >> 32));
+    }
+};
+struct FileIdEqual {
+    bool operator()(const FileId& a, const FileId& b) const {
+        return a.device == b.device && a.inode == b.inode;
+    }
+};
+
 // True for a file number that names nothing: 0, or all bits set (in 32 or 64
 // bits), which FUSE clients and some SMB servers give for every entry.
 bool IsUnknownFileNumber(uint64_t number);

@@ -14,7 +14,9 @@
 # Any sanitizer report fails the run: every report stops the program that made
 # it (-fno-sanitize-recover=all), is written to a log file as well, and a run
 # that leaves a log behind fails even when the test that caused it did not
-# look at the exit status. Installs what is missing with apt-get.
+# look at the exit status. Installs what is missing with apt-get. The clang builds
+# (ThreadSanitizer's always) also check the locking annotations of app/ThreadAnnotations.h
+# (-Werror=thread-safety, CMakeLists.txt): a guarded member used without its lock fails them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

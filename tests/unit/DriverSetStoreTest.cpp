@@ -1,11 +1,15 @@
-// The descriptor store and the set of entered directories: growth past the first
-// table, replacement, values larger than a block; and the tool's reading of a
-// descriptor the walk did not meet.
+// The arena the store keeps its records in: alignment, pieces that take a block
+// of their own, many small pieces apart. The descriptor store: growth past the
+// first table, replacement, values larger than a block; and the tool's reading
+// of a descriptor the walk did not meet.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "Arena.h"
 #include "DriverSearchTool.h"
 #include "DriverSetStore.h"
 #include "ScratchDir.h"
@@ -31,6 +35,54 @@ void ExpectValues(const DriverSetInfo& info, const Values& values, int index) {
 Values NumberedValues(int i) {
     const std::string n = std::to_string(i);
     return {"Win" + n, n + ",7340", n, "", "05 Mar 2009", "14:30:" + n, "B" + n};
+}
+
+bool Aligned(const char* piece, std::size_t alignment) {
+    return reinterpret_cast<std::uintptr_t>(piece) % alignment == 0;
+}
+
+TEST(Arena, AlignsPiecesAndKeepsEachApart) {
+    Arena arena;
+    struct Piece {
+        char* start;
+        std::size_t bytes;
+    };
+    std::vector<Piece> pieces;
+    const std::size_t alignments[] = {1, 2, 8, 16};
+    for (std::size_t i = 0; i < 40000; ++i) {  // some 20 blocks
+        const std::size_t bytes = 1 + i % 253, alignment = alignments[i % 4];
+        char* start = arena.Allocate(bytes, alignment);
+        ASSERT_TRUE(Aligned(start, alignment)) << i;
+        std::memset(start, static_cast<int>(i % 251), bytes);
+        pieces.push_back({start, bytes});
+    }
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const Piece& piece = pieces[i];
+        const std::string expected(piece.bytes, static_cast<char>(i % 251));
+        ASSERT_EQ(std::string(piece.start, piece.bytes), expected) << i;
+    }
+}
+
+TEST(Arena, LargePieceThatDoesNotFitTakesABlockOfItsOwn) {
+    Arena arena;
+    // The first block, filled up to less than a quarter of it.
+    char* next = arena.Allocate(1, 1) + 1;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(arena.Allocate(Arena::kBlockBytes / 4, 1), next);
+        next += Arena::kBlockBytes / 4;
+    }
+    // More than a quarter of a block, and more than a block: the first block
+    // goes on after each.
+    for (std::size_t bytes : {Arena::kBlockBytes / 4 + 1, 3 * Arena::kBlockBytes}) {
+        char* large = arena.Allocate(bytes, 16);
+        EXPECT_TRUE(Aligned(large, 16));
+        std::memset(large, 'L', bytes);
+        EXPECT_EQ(arena.Allocate(8, 1), next) << bytes;
+        next += 8;
+    }
+    // A quarter of a block that does not fit starts the next block.
+    char* quarter = arena.Allocate(Arena::kBlockBytes / 4, 8);
+    EXPECT_EQ(arena.Allocate(1, 1), quarter + Arena::kBlockBytes / 4);
 }
 
 TEST(DriverSetInfo, GetsEachFieldAndEmptyDefaults) {
