@@ -147,7 +147,9 @@ void ProbeEngine::TakeWhileGrowing(const char* directory, const char* file,
 }
 
 void ProbeEngine::NoteTaken() {
-    if (++windowTaken_ < options_.growthWindow) return;
+    const std::size_t length =
+        std::max(options_.growthWindow, options_.growthRoundTrips * Workers());
+    if (++windowTaken_ < length) return;
     const Clock::time_point now = options_.now();
     const Clock::duration window = now - windowStart_;
     const double seconds = std::max(std::chrono::duration<double>(window).count(), 1e-9);

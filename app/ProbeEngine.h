@@ -148,9 +148,13 @@ public:
         std::chrono::nanoseconds slowProbe = std::chrono::microseconds(150);
         unsigned slowRun = 8;  // slow probes in a row that start the workers
         // Growth of the workers started adaptively: up to maxInFlight, judged
-        // over windows of growthWindow results taken.
+        // over windows of results taken: growthWindow, or growthRoundTrips times
+        // the workers where that is more, so that a window spans as many round
+        // trips whatever the number in flight (at 256, a window of 512 is two,
+        // and the start of the new workers decides it).
         unsigned maxInFlight = 256;
         std::size_t growthWindow = 512;
+        std::size_t growthRoundTrips = 8;
         double growthGain = 1.25;
         // Results made or being made and not yet taken: room for those the walk
         // needs next beside what 256 workers read ahead of it, or the walk
