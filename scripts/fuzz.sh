@@ -8,7 +8,8 @@
 #   --seconds N   seconds per target (default 300, a run worth making after a
 #                 change to a class a target covers; e.g. 1800 for a long run)
 #   --target NAME run only this target (repeatable): fuzz_ini_file,
-#                 fuzz_command_line, fuzz_path_name, fuzz_cstring_lists
+#                 fuzz_command_line, fuzz_path_name, fuzz_cstring_lists,
+#                 fuzz_search
 #
 # New inputs go to build-fuzz/corpus/<target> (the seeds in the repo are only
 # read), crashing inputs to build-fuzz/artifacts/, full logs to
@@ -36,7 +37,7 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
     exit 2
 fi
 [ ${#targets[@]} -eq 0 ] &&
-    targets=(fuzz_ini_file fuzz_command_line fuzz_path_name fuzz_cstring_lists)
+    targets=(fuzz_ini_file fuzz_command_line fuzz_path_name fuzz_cstring_lists fuzz_search)
 
 install_missing() { scripts/apt-install.sh "$@"; }
 
