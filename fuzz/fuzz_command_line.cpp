@@ -84,12 +84,14 @@ void RunTool(const std::vector<std::string>& args) {
     std::vector<const char*> argv;
     for (const std::string& arg : args) argv.push_back(arg.c_str());
     DriverSearchTool tool;
-    int code = 0;
-    CString name, others;
-    const int result =
-        tool.ParseCommandLine(static_cast<int>(argv.size()), argv.data(), code, name, others);
-    Compare(result == 0 || result == 2 || result == 4 || result == 5, "tool result");
-    Compare(code >= 0 && code <= 6 && (code == 0 || result == 2), "tool error code");
+    const DriverSearchTool::ParsedCommandLine parsed =
+        tool.ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+    const bool syntax = parsed.end == ReturnCode::kSyntaxError;
+    Compare(!parsed.end || syntax || parsed.end == ReturnCode::kDriverPathNotFound ||
+                parsed.end == ReturnCode::kMediaNotFound,
+            "tool result");
+    const int code = parsed.syntax.code;
+    Compare(code >= 0 && code <= 6 && (code == 0 || syntax), "tool error code");
 }
 
 }  // namespace
