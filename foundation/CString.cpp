@@ -8,7 +8,7 @@
 // the length of its text.
 #include "CString.h"
 
-#include "AsciiCase.h"
+#include "AsciiText.h"
 #include "ErrorHandler.h"
 #include "Platform.h"
 

@@ -1,6 +1,6 @@
 #include "IniFile.h"
 
-#include "AsciiCase.h"
+#include "AsciiText.h"
 #include "ErrorHandler.h"
 #include "PathName.h"
 #include "Platform.h"

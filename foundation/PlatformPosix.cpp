@@ -4,7 +4,7 @@
 
 #include "Platform.h"
 
-#include "AsciiCase.h"
+#include "AsciiText.h"
 
 #include <dirent.h>
 #include <fcntl.h>
