@@ -55,7 +55,7 @@ void DecodeTextMode(std::string& bytes) {
     bytes.resize(out - data);
 }
 
-int ReadAll(int fd, size_t expectedSize, std::string& content) {
+ReadStatus ReadAll(int fd, size_t expectedSize, std::string& content, int* error) {
     content.resize(expectedSize > 0 ? expectedSize : 65536);
     size_t filled = 0;
     for (;;) {
@@ -68,7 +68,8 @@ int ReadAll(int fd, size_t expectedSize, std::string& content) {
             ReadSome(fd, &content[filled], content.size() - filled, failure);
         if (count < 0) {
             content.clear();
-            return failure;
+            if (error != nullptr) *error = failure;
+            return ReadStatus::Failed;
         }
         if (count == 0) {
             break;
@@ -76,7 +77,7 @@ int ReadAll(int fd, size_t expectedSize, std::string& content) {
         filled += static_cast<size_t>(count);
     }
     content.resize(filled);
-    return 0;
+    return ReadStatus::Read;
 }
 
 ReadStatus ReadTextFile(const char* path, std::string& content, int* error) {

@@ -18,9 +18,9 @@ std::ptrdiff_t ReadSome(int fd, char* buffer, std::size_t size, int& error);
 // Reads an open regular file whole with ReadSome. expectedSize is the size the
 // file had when opened (0 where it tells none): once that much has arrived, the
 // read that would only confirm the end is left out; a file that reports no size
-// (or keeps growing) is read until a read gives nothing. Returns 0, or the error
-// of a read that failed (then nothing is kept).
-int ReadAll(int fd, std::size_t expectedSize, std::string& content);
+// (or keeps growing) is read until a read gives nothing. Read, or Failed when a
+// read failed: then nothing is kept and *error (where given) receives its error.
+ReadStatus ReadAll(int fd, std::size_t expectedSize, std::string& content, int* error);
 
 // The runtime's two conversions of local time on this platform (per
 // platform), ready for use: MakeTime reads every time with them.

@@ -364,13 +364,10 @@ ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, Fil
         close(fd);
         return ReadStatus::TooLarge;
     }
-    const int readError = regular ? ReadAll(fd, static_cast<size_t>(info.st_size), content) : 0;
+    const ReadStatus status =
+        regular ? ReadAll(fd, static_cast<size_t>(info.st_size), content, error) : ReadStatus::Read;
     close(fd);
-    if (readError != 0) {
-        if (error != nullptr) *error = readError;
-        return ReadStatus::Failed;
-    }
-    return ReadStatus::Read;
+    return status;
 }
 
 namespace {

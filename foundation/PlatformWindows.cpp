@@ -428,13 +428,10 @@ ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, Fil
         _close(fd);
         return ReadStatus::TooLarge;
     }
-    const int readError = IsDiskFile(fd) ? ReadAll(fd, ExpectedSize(fd), content) : 0;
+    const ReadStatus status =
+        IsDiskFile(fd) ? ReadAll(fd, ExpectedSize(fd), content, error) : ReadStatus::Read;
     _close(fd);
-    if (readError != 0) {
-        if (error != nullptr) *error = readError;
-        return ReadStatus::Failed;
-    }
-    return ReadStatus::Read;
+    return status;
 }
 
 std::unique_ptr<TextStream> OpenTextStream(const char* path, const char* mode, int* error) {
