@@ -8,7 +8,7 @@
 // the length of its text.
 #include "CString.h"
 
-#include "AsciiCase.h"
+#include "AsciiText.h"
 #include "ErrorHandler.h"
 #include "Platform.h"
 
@@ -45,21 +45,20 @@ unsigned TextLength(const char* text) {
     return text != nullptr ? CheckedLength(std::strlen(text)) : 0;
 }
 
-// A read-only piece of text.
-struct Span {
-    const char* data;
-    unsigned size;
-};
-
 // The text of a string as it stands: while a GetBuffer buffer is outstanding
 // its caller may have written a text of another length into it, which
 // GetLength measures.
-Span ViewOf(const CString& s) { return {s.GetCharString(), s.GetLength()}; }
+std::string_view ViewOf(const CString& s) { return {s.GetCharString(), s.GetLength()}; }
 
-bool SpanLess(const Span& a, const Span& b) {
-    unsigned common = std::min(a.size, b.size);
-    int order = common != 0 ? std::memcmp(a.data, b.data, common) : 0;
-    return order != 0 ? order < 0 : a.size < b.size;
+// The length of a view whose length is known to fit (a string's text, or a
+// view checked with CheckedLength).
+unsigned SizeOf(std::string_view text) { return static_cast<unsigned>(text.size()); }
+
+// Byte order, bytes unsigned (as memcmp and strcmp compare them).
+bool ByteLess(const std::string_view& a, const std::string_view& b) {
+    const size_t common = std::min(a.size(), b.size());
+    const int order = common != 0 ? std::memcmp(a.data(), b.data(), common) : 0;
+    return order != 0 ? order < 0 : a.size() < b.size();
 }
 
 // A byte of a path as the path order compares it: every separator of the
@@ -70,83 +69,82 @@ unsigned char PathByte(char c) {
 
 // Byte order with separators read as "\"; only where the bytes differ is a
 // separator looked at.
-bool PathSpanLess(const Span& a, const Span& b) {
-    const unsigned common = std::min(a.size, b.size);
-    for (unsigned i = 0; i < common; ++i) {
-        if (a.data[i] == b.data[i]) continue;
-        const unsigned char x = PathByte(a.data[i]);
-        const unsigned char y = PathByte(b.data[i]);
+bool PathLess(const std::string_view& a, const std::string_view& b) {
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        if (a[i] == b[i]) continue;
+        const unsigned char x = PathByte(a[i]);
+        const unsigned char y = PathByte(b[i]);
         if (x != y) return x < y;
     }
-    return a.size < b.size;
+    return a.size() < b.size();
 }
 
-using SpanOrder = bool (*)(const Span&, const Span&);
+using ItemOrder = bool (*)(const std::string_view&, const std::string_view&);
 
-bool SpanEqual(const Span& a, const Span& b) {
-    return a.size == b.size && (a.size == 0 || std::memcmp(a.data, b.data, a.size) == 0);
-}
-
-// The characters a list is trimmed of as a whole before an item is read.
-bool IsListBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-
-// The text without the leading and trailing blanks, tabs and newlines.
-Span TrimListBlanks(Span text) {
-    while (text.size > 0 && IsListBlank(text.data[0])) {
-        ++text.data;
-        --text.size;
+// A set of characters, looked up by byte.
+class ByteSet {
+public:
+    explicit ByteSet(std::string_view characters) {
+        for (char c : characters) members_[static_cast<unsigned char>(c)] = true;
     }
-    while (text.size > 0 && IsListBlank(text.data[text.size - 1])) --text.size;
-    return text;
-}
+    bool Contains(char c) const { return members_[static_cast<unsigned char>(c)]; }
+
+private:
+    bool members_[256] = {};
+};
 
 // Reports the matches of a pattern in a text from left to right, in time linear
 // in both. Overlapping: every position where the pattern occurs (a search that
 // resumes one character after the start of each match). Otherwise: the search
-// resumes at the end of each match.
+// resumes at the end of each match. Both lengths fit in unsigned.
 class MatchScanner {
 public:
-    MatchScanner(Span text, Span pattern, bool overlapping)
-        : text_(text), pattern_(pattern), overlapping_(overlapping) {
-        if (pattern_.size > 1 && pattern_.size <= text_.size) BuildFailureTable();
+    MatchScanner(std::string_view text, std::string_view pattern, bool overlapping)
+        : text_(text.data()),
+          pattern_(pattern.data()),
+          textSize_(SizeOf(text)),
+          patternSize_(SizeOf(pattern)),
+          overlapping_(overlapping) {
+        if (patternSize_ > 1 && patternSize_ <= textSize_) BuildFailureTable();
     }
 
     bool Next(unsigned& position) {
-        if (pattern_.size == 0 || pattern_.size > text_.size) return false;
-        if (pattern_.size == 1) return NextCharacter(position);
+        if (patternSize_ == 0 || patternSize_ > textSize_) return false;
+        if (patternSize_ == 1) return NextCharacter(position);
         return NextPattern(position);
     }
 
 private:
     void BuildFailureTable() {
-        failure_.assign(pattern_.size, 0);
+        failure_.assign(patternSize_, 0);
         unsigned k = 0;
-        for (unsigned i = 1; i < pattern_.size; ++i) {
-            while (k > 0 && pattern_.data[i] != pattern_.data[k]) k = failure_[k - 1];
-            if (pattern_.data[i] == pattern_.data[k]) ++k;
+        for (unsigned i = 1; i < patternSize_; ++i) {
+            while (k > 0 && pattern_[i] != pattern_[k]) k = failure_[k - 1];
+            if (pattern_[i] == pattern_[k]) ++k;
             failure_[i] = k;
         }
     }
 
     bool NextCharacter(unsigned& position) {
-        if (next_ >= text_.size) return false;
-        const void* hit = std::memchr(text_.data + next_, pattern_.data[0], text_.size - next_);
+        if (next_ >= textSize_) return false;
+        const void* hit = std::memchr(text_ + next_, pattern_[0], textSize_ - next_);
         if (hit == nullptr) {
-            next_ = text_.size;
+            next_ = textSize_;
             return false;
         }
-        position = static_cast<unsigned>(static_cast<const char*>(hit) - text_.data);
+        position = static_cast<unsigned>(static_cast<const char*>(hit) - text_);
         next_ = position + 1;
         return true;
     }
 
     bool NextPattern(unsigned& position) {
-        const unsigned m = pattern_.size;
-        while (next_ < text_.size) {
+        const unsigned m = patternSize_;
+        while (next_ < textSize_) {
             if (matched_ == 0 && !SkipToFirstCharacter()) return false;
-            const char c = text_.data[next_++];
-            while (matched_ > 0 && c != pattern_.data[matched_]) matched_ = failure_[matched_ - 1];
-            if (c == pattern_.data[matched_]) ++matched_;
+            const char c = text_[next_++];
+            while (matched_ > 0 && c != pattern_[matched_]) matched_ = failure_[matched_ - 1];
+            if (c == pattern_[matched_]) ++matched_;
             if (matched_ == m) {
                 position = next_ - m;
                 matched_ = overlapping_ ? failure_[m - 1] : 0;
@@ -158,17 +156,22 @@ private:
 
     // Moves to the next occurrence of the pattern's first character.
     bool SkipToFirstCharacter() {
-        const void* hit = std::memchr(text_.data + next_, pattern_.data[0], text_.size - next_);
+        const void* hit = std::memchr(text_ + next_, pattern_[0], textSize_ - next_);
         if (hit == nullptr) {
-            next_ = text_.size;
+            next_ = textSize_;
             return false;
         }
-        next_ = static_cast<unsigned>(static_cast<const char*>(hit) - text_.data);
+        next_ = static_cast<unsigned>(static_cast<const char*>(hit) - text_);
         return true;
     }
 
-    Span text_;
-    Span pattern_;
+    // The texts as their first characters and unsigned lengths, the unit the
+    // scanner counts in: its loops then need no conversions (with string_view
+    // members a match took a few percent more instructions).
+    const char* text_;
+    const char* pattern_;
+    unsigned textSize_;
+    unsigned patternSize_;
     bool overlapping_;
     unsigned next_ = 0;     // next character of the text to read
     unsigned matched_ = 0;  // characters of the pattern matched so far
@@ -203,37 +206,27 @@ unsigned GrowCapacity(unsigned current, unsigned needed) {
 }
 
 // The pieces of a text between the occurrences of one character.
-std::vector<Span> SplitAt(Span text, char delimiter) {
-    const char* const end = text.data + text.size;
-    std::vector<Span> pieces;
-    pieces.reserve(static_cast<size_t>(std::count(text.data, end, delimiter)) + 1);
-    const char* start = text.data;
+std::vector<std::string_view> SplitAt(std::string_view text, char delimiter) {
+    std::vector<std::string_view> pieces;
+    pieces.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), delimiter)) + 1);
     for (;;) {
-        const void* found = std::memchr(start, delimiter, static_cast<size_t>(end - start));
-        const char* stop = found ? static_cast<const char*>(found) : end;
-        pieces.push_back({start, static_cast<unsigned>(stop - start)});
-        if (found == nullptr) return pieces;
-        start = stop + 1;
+        const size_t stop = text.find(delimiter);
+        pieces.push_back(text.substr(0, stop));
+        if (stop == std::string_view::npos) return pieces;
+        text.remove_prefix(stop + 1);
     }
 }
 
-bool HasEdgeBlank(const Span& item) {
-    return item.size > 0 && (IsListBlank(item.data[0]) || IsListBlank(item.data[item.size - 1]));
+bool HasEdgeBlank(std::string_view item) {
+    return !item.empty() && (IsBlankAscii(item.front()) || IsBlankAscii(item.back()));
 }
 
 // How an item of a list reads back: GetItem trims the list as a whole, which
 // with a delimiter that is not a blank only touches the first and last items.
-Span ReadItem(const std::vector<Span>& items, size_t index) {
-    Span item = items[index];
-    if (index == 0) {
-        while (item.size > 0 && IsListBlank(item.data[0])) {
-            ++item.data;
-            --item.size;
-        }
-    }
-    if (index + 1 == items.size()) {
-        while (item.size > 0 && IsListBlank(item.data[item.size - 1])) --item.size;
-    }
+std::string_view ReadItem(const std::vector<std::string_view>& items, size_t index) {
+    std::string_view item = items[index];
+    if (index == 0) item = TrimLeftBlanksAscii(item);
+    if (index + 1 == items.size()) item = TrimRightBlanksAscii(item);
     return item;
 }
 
@@ -243,10 +236,11 @@ Span ReadItem(const std::vector<Span>& items, size_t index) {
 // rebuilds the list from its items as read (so the outer items lose their edge
 // blanks), while an item that is greater than all is appended as it is.
 // Equal to a stable sort when no item has edge blanks.
-std::vector<Span> InsertionSortOfReads(const std::vector<Span>& items, SpanOrder less) {
-    std::vector<Span> sorted;
+std::vector<std::string_view> InsertionSortOfReads(const std::vector<std::string_view>& items,
+                                                   ItemOrder less) {
+    std::vector<std::string_view> sorted;
     sorted.reserve(items.size());
-    for (const Span& item : items) {
+    for (std::string_view item : items) {
         size_t j = 0;
         while (j < sorted.size() && !less(item, ReadItem(sorted, j))) ++j;
         if (j == sorted.size()) {
@@ -263,7 +257,7 @@ std::vector<Span> InsertionSortOfReads(const std::vector<Span>& items, SpanOrder
 // The insertion sort run step by step through GetItems, InsertItem and AddItem,
 // for delimiters that are longer than one character or are blanks themselves:
 // there the whole-list trim and overlapping matches decide what an item reads.
-CString SortByInsertion(const CString& list, const CString& delimiter, SpanOrder less) {
+CString SortByInsertion(const CString& list, const CString& delimiter, ItemOrder less) {
     const CString copy(list);
     CString sorted;
     for (const CString& item : copy.GetItems(delimiter)) {
@@ -281,28 +275,28 @@ CString SortByInsertion(const CString& list, const CString& delimiter, SpanOrder
 }
 
 // Sorts a list in the order given, as SortItems describes.
-void SortListBy(CString& self, const CString& delimiter, SpanOrder less) {
-    const Span list = ViewOf(self);
-    if (self.IsLocked() || list.size == 0) return;
-    const Span separator = ViewOf(delimiter);
-    if (separator.size != 1 || IsListBlank(separator.data[0])) {
+void SortListBy(CString& self, const CString& delimiter, ItemOrder less) {
+    const std::string_view list = ViewOf(self);
+    if (self.IsLocked() || list.empty()) return;
+    const std::string_view separator = ViewOf(delimiter);
+    if (separator.size() != 1 || IsBlankAscii(separator[0])) {
         CString sorted = SortByInsertion(self, delimiter, less);
         if (!sorted.IsEmpty()) self = std::move(sorted);
         return;
     }
-    const Span trimmed = TrimListBlanks(list);
-    if (trimmed.size == 0) return;  // one item that reads back empty
-    std::vector<Span> items = SplitAt(trimmed, separator.data[0]);
+    const std::string_view trimmed = TrimBlanksAscii(list);
+    if (trimmed.empty()) return;  // one item that reads back empty
+    std::vector<std::string_view> items = SplitAt(trimmed, separator[0]);
     if (std::any_of(items.begin(), items.end(), HasEdgeBlank)) {
         items = InsertionSortOfReads(items, less);
     } else {
         std::stable_sort(items.begin(), items.end(), less);
     }
     CString sorted;
-    sorted.Reserve(trimmed.size);
+    sorted.Reserve(SizeOf(trimmed));
     for (size_t i = 0; i < items.size(); ++i) {
-        if (i > 0) sorted.Append(separator.data, 1);
-        sorted.Append(items[i].data, items[i].size);
+        if (i > 0) sorted.Append(separator.data(), 1);
+        sorted.Append(items[i].data(), SizeOf(items[i]));
     }
     self = std::move(sorted);
 }
@@ -329,14 +323,14 @@ CString::CString(const char* text, unsigned length) : CString() {
 }
 
 CString::CString(const CString& other) : CString() {
-    Span view = ViewOf(other);
-    Assign(view.data, view.size);
+    const std::string_view view = ViewOf(other);
+    Assign(view.data(), SizeOf(view));
 }
 
 CString::CString(CString&& other) noexcept : CString() {
     if (other.IsLocked()) {
-        Span view = ViewOf(other);
-        Assign(view.data, view.size);
+        const std::string_view view = ViewOf(other);
+        Assign(view.data(), SizeOf(view));
         return;
     }
     std::swap(text_, other.text_);
@@ -375,8 +369,8 @@ CString& CString::operator=(const char* text) {
 }
 
 CString& CString::operator=(const CString& other) {
-    Span view = ViewOf(other);
-    Assign(view.data, view.size);
+    const std::string_view view = ViewOf(other);
+    Assign(view.data(), SizeOf(view));
     return *this;
 }
 
@@ -463,8 +457,8 @@ void CString::Reserve(unsigned capacity) {
 // ---- Access ----
 
 char CString::GetAt(unsigned index) const {
-    Span view = ViewOf(*this);
-    return index < view.size ? view.data[index] : '\0';
+    const std::string_view view = ViewOf(*this);
+    return index < view.size() ? view[index] : '\0';
 }
 
 int32_t CString::ToInt() const { return IsLocked() ? 0 : ToInt(View()); }
@@ -477,59 +471,49 @@ int32_t CString::ToInt(std::string_view text) {
 
 // ---- Comparison ----
 
-bool CString::operator==(const CString& other) const {
-    return SpanEqual(ViewOf(*this), ViewOf(other));
-}
+bool CString::operator==(const CString& other) const { return ViewOf(*this) == ViewOf(other); }
 
 // The view holds no NUL, so a match of all its characters leaves text[size] readable.
 bool CString::operator==(const char* text) const {
     if (text == nullptr) return false;
-    const Span view = ViewOf(*this);
-    return std::strncmp(view.data, text, view.size) == 0 && text[view.size] == '\0';
+    const std::string_view view = ViewOf(*this);
+    return std::strncmp(view.data(), text, view.size()) == 0 && text[view.size()] == '\0';
 }
 
 bool CString::operator!=(const char* text) const { return !(*this == text); }
 
 int CString::Compare(const CString& other) const {
-    Span a = ViewOf(*this);
-    Span b = ViewOf(other);
-    if (SpanLess(a, b)) return -1;
-    return SpanLess(b, a) ? 1 : 0;
+    const int order = ViewOf(*this).compare(ViewOf(other));
+    return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
 // _stricmp: the difference of the first folded bytes that differ, where the
 // end of the shorter text counts as a NUL.
 int CString::CompareNoCase(const CString& other) const {
-    const Span a = ViewOf(*this);
-    const Span b = ViewOf(other);
-    const unsigned common = std::min(a.size, b.size);
-    for (unsigned i = 0;; ++i) {
-        const int ca = i < a.size ? static_cast<unsigned char>(ToLowerAscii(a.data[i])) : 0;
-        const int cb = i < b.size ? static_cast<unsigned char>(ToLowerAscii(b.data[i])) : 0;
+    const std::string_view a = ViewOf(*this);
+    const std::string_view b = ViewOf(other);
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0;; ++i) {
+        const int ca = i < a.size() ? static_cast<unsigned char>(ToLowerAscii(a[i])) : 0;
+        const int cb = i < b.size() ? static_cast<unsigned char>(ToLowerAscii(b[i])) : 0;
         if (ca != cb || i >= common) return ca - cb;
     }
 }
 
 bool CString::EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (ToLowerAscii(a[i]) != ToLowerAscii(b[i])) return false;
-    }
-    return true;
+    return EqualsNoCaseAscii(a, b);
 }
 
 bool CString::StartsWith(const CString& prefix) const {
-    Span text = ViewOf(*this);
-    Span start = ViewOf(prefix);
-    return start.size != 0 && start.size <= text.size &&
-           std::memcmp(text.data, start.data, start.size) == 0;
+    const std::string_view start = ViewOf(prefix);
+    return !start.empty() && ViewOf(*this).substr(0, start.size()) == start;
 }
 
 bool CString::EndsWith(const CString& suffix) const {
-    Span text = ViewOf(*this);
-    Span end = ViewOf(suffix);
-    return end.size != 0 && end.size <= text.size &&
-           std::memcmp(text.data + text.size - end.size, end.data, end.size) == 0;
+    const std::string_view text = ViewOf(*this);
+    const std::string_view end = ViewOf(suffix);
+    return !end.empty() && end.size() <= text.size() &&
+           text.substr(text.size() - end.size()) == end;
 }
 
 // ---- Search ----
@@ -555,30 +539,30 @@ int CString::FindNth(const CString& sub, unsigned n) const {
 // ---- Building new strings ----
 
 CString CString::Left(int count) const {
-    Span view = ViewOf(*this);
+    const std::string_view view = ViewOf(*this);
     CString result;
-    if (count == 0 || view.size == 0) return result;
-    const bool whole = count < 0 || static_cast<unsigned>(count) >= view.size;
-    result.Assign(view.data, whole ? view.size : static_cast<unsigned>(count));
+    if (count == 0 || view.empty()) return result;
+    const bool whole = count < 0 || static_cast<unsigned>(count) >= view.size();
+    result.Assign(view.data(), whole ? SizeOf(view) : static_cast<unsigned>(count));
     return result;
 }
 
 CString CString::Mid(int start, unsigned count) const {
-    Span view = ViewOf(*this);
+    const std::string_view view = ViewOf(*this);
     CString result;
     const unsigned from = start < 0 ? 0 : static_cast<unsigned>(start);
-    if (from >= view.size) return result;
-    const unsigned rest = view.size - from;
-    result.Assign(view.data + from, (count != 0 && count < rest) ? count : rest);
+    if (from >= view.size()) return result;
+    const unsigned rest = SizeOf(view) - from;
+    result.Assign(view.data() + from, (count != 0 && count < rest) ? count : rest);
     return result;
 }
 
 CString CString::Right(unsigned count) const {
-    Span view = ViewOf(*this);
+    const std::string_view view = ViewOf(*this);
     CString result;
     if (count == 0) return result;
-    const unsigned length = std::min(count, view.size);
-    result.Assign(view.data + view.size - length, length);
+    const unsigned length = std::min(count, SizeOf(view));
+    result.Assign(view.data() + view.size() - length, length);
     return result;
 }
 
@@ -595,21 +579,21 @@ CString CString::Concatenate(const char* left, unsigned leftLength, const char* 
 }
 
 CString operator+(const CString& left, const CString& right) {
-    Span a = ViewOf(left);
-    Span b = ViewOf(right);
-    return CString::Concatenate(a.data, a.size, b.data, b.size);
+    const std::string_view a = ViewOf(left);
+    const std::string_view b = ViewOf(right);
+    return CString::Concatenate(a.data(), SizeOf(a), b.data(), SizeOf(b));
 }
 
 CString operator+(const CString& left, const char* right) {
-    Span a = ViewOf(left);
+    const std::string_view a = ViewOf(left);
     const char* b = right ? right : "";
-    return CString::Concatenate(a.data, a.size, b, TextLength(b));
+    return CString::Concatenate(a.data(), SizeOf(a), b, TextLength(b));
 }
 
 CString operator+(const char* left, const CString& right) {
     const char* a = left ? left : "";
-    Span b = ViewOf(right);
-    return CString::Concatenate(a, TextLength(a), b.data, b.size);
+    const std::string_view b = ViewOf(right);
+    return CString::Concatenate(a, TextLength(a), b.data(), SizeOf(b));
 }
 
 // ---- Changing in place ----
@@ -620,8 +604,8 @@ CString& CString::operator+=(const char* text) {
 }
 
 CString& CString::operator+=(const CString& other) {
-    Span view = ViewOf(other);
-    Append(view.data, view.size);
+    const std::string_view view = ViewOf(other);
+    Append(view.data(), SizeOf(view));
     return *this;
 }
 
@@ -667,7 +651,7 @@ char* CString::GetBuffer(unsigned capacity) {
         }
         return text_;
     }
-    const unsigned kept = std::min(capacity, ViewOf(*this).size);
+    const unsigned kept = std::min(capacity, GetLength());
     char* buffer = CreateCharString(capacity);
     std::memcpy(buffer, text_, kept);
     buffer[kept] = '\0';
@@ -712,16 +696,16 @@ char* CString::CreateCharString(unsigned length) {
 }
 
 char* CString::CopyCharString() const {
-    Span view = ViewOf(*this);
-    char* copy = CreateCharString(view.size);
-    std::memcpy(copy, view.data, view.size);
-    copy[view.size] = '\0';
+    const std::string_view view = ViewOf(*this);
+    char* copy = CreateCharString(SizeOf(view));
+    std::memcpy(copy, view.data(), view.size());
+    copy[view.size()] = '\0';
     return copy;
 }
 
 std::ostream& operator<<(std::ostream& stream, const CString& text) {
-    Span view = ViewOf(text);
-    if (view.size > 0) stream.write(view.data, view.size);
+    const std::string_view view = ViewOf(text);
+    if (!view.empty()) stream.write(view.data(), static_cast<std::streamsize>(view.size()));
     return stream;
 }
 
@@ -753,7 +737,7 @@ void CString::AddItem(std::string_view item, const CString& delimiter) {
 
 int CString::GetItemCount(const CString& delimiter) const {
     if (HasEmptyItemFlag()) return 1;
-    if (ViewOf(*this).size == 0 || ViewOf(delimiter).size == 0) return 0;
+    if (IsEmpty() || delimiter.IsEmpty()) return 0;
     return CountOccurrences(delimiter) + 1;
 }
 
@@ -767,9 +751,11 @@ CString CString::GetItem(int index, const CString& delimiter) const {
 }
 
 std::string_view CString::ItemOf(std::string_view text, int index, std::string_view delimiter) {
-    const Span list = TrimListBlanks({text.data(), CheckedLength(text.size())});
-    const Span separator = {delimiter.data(), CheckedLength(delimiter.size())};
-    if (separator.size == 0 || list.size == 0) return std::string_view();
+    CheckedLength(text.size());
+    CheckedLength(delimiter.size());
+    const std::string_view list = TrimBlanksAscii(text);
+    const std::string_view separator = delimiter;
+    if (separator.empty() || list.empty()) return std::string_view();
     MatchScanner scanner(list, separator, true);
     unsigned position = 0;
     unsigned start = 0;
@@ -777,29 +763,29 @@ std::string_view CString::ItemOf(std::string_view text, int index, std::string_v
         int count = 0;
         while (count < index && scanner.Next(position)) ++count;
         if (count < index) return std::string_view();
-        start = position + separator.size;
+        start = position + SizeOf(separator);
     } else if (index < 0) {
         bool found = false;
         while (scanner.Next(position)) found = true;
         if (!found) return std::string_view();
-        start = position + separator.size;
+        start = position + SizeOf(separator);
     }
-    unsigned end = list.size;
+    unsigned end = SizeOf(list);
     while (scanner.Next(position)) {
         if (position >= start) {
             end = position;
             break;
         }
     }
-    return std::string_view(list.data + start, end - start);
+    return std::string_view(list.data() + start, end - start);
 }
 
 std::vector<std::string_view> CString::GetItemViews(const CString& delimiter) const {
     const int count = GetItemCount(delimiter);
     std::vector<std::string_view> items(static_cast<size_t>(std::max(count, 0)));
-    const Span list = TrimListBlanks(ViewOf(*this));
-    const Span separator = ViewOf(delimiter);
-    if (items.empty() || separator.size == 0 || list.size == 0) return items;
+    const std::string_view list = TrimBlanksAscii(ViewOf(*this));
+    const std::string_view separator = ViewOf(delimiter);
+    if (items.empty() || separator.empty() || list.empty()) return items;
 
     std::vector<unsigned> matches;
     matches.reserve(items.size());
@@ -807,13 +793,15 @@ std::vector<std::string_view> CString::GetItemViews(const CString& delimiter) co
     unsigned position = 0;
     while (scanner.Next(position)) matches.push_back(position);
 
-    items[0] = std::string_view(list.data, matches.empty() ? list.size : matches[0]);
+    const size_t found = matches.size();
+    const unsigned length = SizeOf(list);
+    items[0] = list.substr(0, found == 0 ? length : matches[0]);
     size_t next = 0;  // first match at or after the start of the current item
-    for (size_t k = 1; k < items.size() && k <= matches.size(); ++k) {
-        const unsigned start = matches[k - 1] + separator.size;
-        while (next < matches.size() && matches[next] < start) ++next;
-        const unsigned end = next < matches.size() ? matches[next] : list.size;
-        items[k] = std::string_view(list.data + start, end - start);
+    for (size_t k = 1; k < items.size() && k <= found; ++k) {
+        const unsigned start = matches[k - 1] + SizeOf(separator);
+        while (next < found && matches[next] < start) ++next;
+        const unsigned end = next < found ? matches[next] : length;
+        items[k] = std::string_view(list.data() + start, end - start);
     }
     return items;
 }
@@ -831,7 +819,7 @@ int CString::InsertItem(const CString& item, const CString& before, const CStrin
     const std::vector<CString> items = GetItems(delimiter);
     const int count = static_cast<int>(items.size());
     CString list;
-    list.Reserve(ViewOf(*this).size + ViewOf(item).size + ViewOf(delimiter).size);
+    list.Reserve(GetLength() + item.GetLength() + delimiter.GetLength());
     int position = -1;
     for (int i = 0; i < count; ++i) {
         if (position == -1 && (before.IsEmpty() || items[i] == before)) {
@@ -854,11 +842,9 @@ int CString::InsertItem(const CString& item, const CString& before, const CStrin
 // the insertion sort is exactly a stable sort by byte order. Other lists run
 // the insertion sort itself. A sort that yields an empty text leaves the list.
 // SortPathItems is the same sort in the path order.
-void CString::SortItems(const CString& delimiter) { SortListBy(*this, delimiter, SpanLess); }
+void CString::SortItems(const CString& delimiter) { SortListBy(*this, delimiter, ByteLess); }
 
-void CString::SortPathItems(const CString& delimiter) {
-    SortListBy(*this, delimiter, PathSpanLess);
-}
+void CString::SortPathItems(const CString& delimiter) { SortListBy(*this, delimiter, PathLess); }
 
 void CString::SetItems(const std::vector<CString>& items, const CString& delimiter) {
     std::vector<std::string_view> views;
@@ -871,23 +857,20 @@ void CString::SetItems(const std::vector<CString>& items, const CString& delimit
 // empty-item flag stays set only for a list of one empty item.
 void CString::SetItems(const std::vector<std::string_view>& items, const CString& delimiter) {
     if (IsLocked()) return;
-    const Span separator = ViewOf(delimiter);
+    const std::string_view separator = ViewOf(delimiter);
     size_t total = 0;
-    for (std::string_view item : items) total += item.size() + separator.size;
+    for (std::string_view item : items) total += item.size() + separator.size();
     CString list;
     list.Reserve(static_cast<unsigned>(total));
     for (size_t k = 0; k < items.size(); ++k) {
-        if (k > 0) list.Append(separator.data, separator.size);
+        if (k > 0) list.Append(separator.data(), SizeOf(separator));
         list.Append(items[k].data(), static_cast<unsigned>(items[k].size()));
     }
     *this = std::move(list);
     emptyItem_ = items.size() == 1 && items[0].empty();
 }
 
-std::string_view CString::View() const {
-    const Span view = ViewOf(*this);
-    return std::string_view(view.data, view.size);
-}
+std::string_view CString::View() const { return ViewOf(*this); }
 
 int CString::CountOccurrences(const CString& text) const {
     MatchScanner scanner(ViewOf(*this), ViewOf(text), false);
@@ -898,12 +881,10 @@ int CString::CountOccurrences(const CString& text) const {
 }
 
 const char* CString::TrimLeft(const CString& characters) {
-    bool trimmed[256] = {};
-    const Span set = ViewOf(characters);
-    for (unsigned i = 0; i < set.size; ++i) trimmed[static_cast<unsigned char>(set.data[i])] = true;
+    const ByteSet trimmed(ViewOf(characters));
     if (IsLocked()) return text_;
     unsigned count = 0;
-    while (count < length_ && trimmed[static_cast<unsigned char>(text_[count])]) ++count;
+    while (count < length_ && trimmed.Contains(text_[count])) ++count;
     if (count == length_ && count > 0) {
         Empty();
     } else if (count > 0) {
@@ -915,12 +896,10 @@ const char* CString::TrimLeft(const CString& characters) {
 }
 
 const char* CString::TrimRight(const CString& characters) {
-    bool trimmed[256] = {};
-    const Span set = ViewOf(characters);
-    for (unsigned i = 0; i < set.size; ++i) trimmed[static_cast<unsigned char>(set.data[i])] = true;
+    const ByteSet trimmed(ViewOf(characters));
     if (IsLocked()) return text_;
     unsigned length = length_;
-    while (length > 0 && trimmed[static_cast<unsigned char>(text_[length - 1])]) --length;
+    while (length > 0 && trimmed.Contains(text_[length - 1])) --length;
     if (length == 0 && length_ > 0) {
         Empty();
     } else if (length < length_) {
@@ -940,7 +919,7 @@ const char* CString::Trim(const CString& characters) {
 }
 
 bool CString::RemoveFirst(const CString& text) {
-    const unsigned removed = ViewOf(text).size;
+    const unsigned removed = text.GetLength();
     if (removed == 0) return false;
     const int found = Find(text);
     if (found < 0) return false;
@@ -957,10 +936,10 @@ bool CString::RemoveFirst(const CString& text) {
 }
 
 bool CString::ReplaceAll(const CString& text, const CString& replacement) {
-    const Span source = ViewOf(*this);
-    const Span pattern = ViewOf(text);
-    const Span substitute = ViewOf(replacement);
-    if (pattern.size == 0) return false;
+    const std::string_view source = ViewOf(*this);
+    const std::string_view pattern = ViewOf(text);
+    const std::string_view substitute = ViewOf(replacement);
+    if (pattern.empty()) return false;
     if (IsLocked()) return true;
     MatchScanner scanner(source, pattern, false);
     unsigned position = 0;
@@ -969,14 +948,14 @@ bool CString::ReplaceAll(const CString& text, const CString& replacement) {
         return true;
     }
     CString result;
-    result.Reserve(source.size);
+    result.Reserve(SizeOf(source));
     unsigned from = 0;
     do {
-        result.Append(source.data + from, position - from);
-        result.Append(substitute.data, substitute.size);
-        from = position + pattern.size;
+        result.Append(source.data() + from, position - from);
+        result.Append(substitute.data(), SizeOf(substitute));
+        from = position + SizeOf(pattern);
     } while (scanner.Next(position));
-    result.Append(source.data + from, source.size - from);
+    result.Append(source.data() + from, SizeOf(source) - from);
     *this = std::move(result);
     return true;
 }

@@ -51,10 +51,11 @@ public:
     int Compare(const CString& other) const;        // -1, 0, +1; unsigned bytes
     int CompareNoCase(const CString& other) const;  // <0, 0, >0; ASCII case folded
     bool Equals(const CString& other) const { return Compare(other) == 0; }
-    bool EqualsNoCase(const CString& other) const { return CompareNoCase(other) == 0; }
-    static bool EqualsNoCase(std::string_view a, std::string_view b);  // ASCII case folded
-    bool StartsWith(const CString& prefix) const;                      // empty prefix: false
-    bool EndsWith(const CString& suffix) const;                        // empty suffix: false
+    // ASCII case folded, as CompareNoCase(other) == 0 (EqualsNoCaseAscii of AsciiText.h).
+    bool EqualsNoCase(const CString& other) const { return EqualsNoCase(View(), other.View()); }
+    static bool EqualsNoCase(std::string_view a, std::string_view b);
+    bool StartsWith(const CString& prefix) const;  // empty prefix: false
+    bool EndsWith(const CString& suffix) const;    // empty suffix: false
 
     int Find(const CString& sub) const;                 // -1 when not found or either empty
     int FindNth(const CString& sub, unsigned n) const;  // n-th overlapping match; n == 0: last

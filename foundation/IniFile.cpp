@@ -1,6 +1,6 @@
 #include "IniFile.h"
 
-#include "AsciiCase.h"
+#include "AsciiText.h"
 #include "ErrorHandler.h"
 #include "PathName.h"
 #include "Platform.h"
@@ -15,45 +15,11 @@
 
 namespace {
 
-const char* const kBlanks = " \t\n";
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-
-// A piece of a line's text, trimmed of blanks, tabs and line feeds.
-struct Span {
-    const char* begin;
-    const char* end;
-};
-
-Span Trimmed(const char* begin, const char* end) {
-    while (begin < end && IsBlank(*begin)) ++begin;
-    while (end > begin && IsBlank(end[-1])) --end;
-    return Span{begin, end};
-}
-
-// Compares as EqualsNoCase would: ASCII letters folded.
-bool EqualsNoCase(Span span, const CString& name) {
-    size_t length = static_cast<size_t>(span.end - span.begin);
-    if (length != name.GetLength()) {
-        return false;
-    }
-    const char* other = name.GetCharString();
-    if (std::memcmp(span.begin, other, length) == 0) {
-        return true;  // the usual case: written as named
-    }
-    for (size_t i = 0; i < length; ++i) {
-        if (ToLowerAscii(span.begin[i]) != ToLowerAscii(other[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// The name a section header carries: the text after "[" up to the first "]".
-Span SectionName(Span line) {
-    const size_t length = static_cast<size_t>(line.end - line.begin - 1);
-    const char* end = static_cast<const char*>(std::memchr(line.begin + 1, ']', length));
-    return Trimmed(line.begin + 1, end ? end : line.end);
+// The name a section header carries: the text after "[" up to the first "]",
+// trimmed of blanks.
+std::string_view SectionName(std::string_view line) {
+    const std::string_view name = line.substr(1);
+    return TrimBlanksAscii(name.substr(0, name.find(']')));
 }
 
 // Walks trimmed lines in file order: calls onKey(name, value) for each key line
@@ -62,22 +28,21 @@ Span SectionName(Span line) {
 template <typename NextLine, typename OnKey>
 bool ScanSection(NextLine nextLine, const CString& section, OnKey onKey) {
     bool inSection = section.IsEmpty();
-    Span line{nullptr, nullptr};
+    std::string_view line;
     while (nextLine(line)) {
-        if (line.begin == line.end || *line.begin == ';') {
+        if (line.empty() || line[0] == ';') {
             continue;
         }
         if (!inSection) {
-            inSection = *line.begin == '[' && EqualsNoCase(SectionName(line), section);
+            inSection = line[0] == '[' && EqualsNoCaseAscii(SectionName(line), section.View());
             continue;
         }
-        if (*line.begin == '[') {
+        if (line[0] == '[') {
             return false;  // only the first section of that name is searched
         }
-        const size_t length = static_cast<size_t>(line.end - line.begin);
-        const char* equals = static_cast<const char*>(std::memchr(line.begin, '=', length));
-        if (equals != nullptr &&
-            onKey(Trimmed(line.begin, equals), Trimmed(equals + 1, line.end))) {
+        const size_t equals = line.find('=');
+        if (equals != std::string_view::npos && onKey(TrimBlanksAscii(line.substr(0, equals)),
+                                                      TrimBlanksAscii(line.substr(equals + 1)))) {
             return true;
         }
     }
@@ -153,7 +118,7 @@ bool IniFile::AddLine(const CString& line) {
         return false;
     }
     node->text = line;
-    node->text.Trim(kBlanks);
+    node->text.Trim(kBlanksAscii);
     if (firstLine_ == nullptr) {
         node->previous = node;
         firstLine_ = node;
@@ -169,16 +134,16 @@ bool IniFile::AddLine(const CString& line) {
 bool IniFile::FindLine(const CString& section, const CString& key, CString& line) {
     const LineNode* node = firstLine_;
     const LineNode* current = nullptr;
-    auto nextLine = [&](Span& text) {
+    auto nextLine = [&](std::string_view& text) {
         if (node == nullptr) return false;
         current = node;
-        const char* begin = node->text.GetCharString();
-        text = Span{begin, begin + node->text.GetLength()};
+        text = node->text.View();
         node = node->next;
         return true;
     };
-    bool found =
-        ScanSection(nextLine, section, [&](Span name, Span) { return EqualsNoCase(name, key); });
+    bool found = ScanSection(nextLine, section, [&](std::string_view name, std::string_view) {
+        return EqualsNoCaseAscii(name, key.View());
+    });
     if (current != nullptr) {
         line = current->text;
     }
@@ -221,7 +186,7 @@ void IniFile::GetValues(const char* text, unsigned long length, bool decode, con
     if (!markChecked && end - position >= 3 && std::memcmp(position, kByteOrderMark, 3) == 0) {
         position += 3;  // a UTF-8 byte-order mark, as editors write it
     }
-    auto nextLine = [&](Span& line) {
+    auto nextLine = [&](std::string_view& line) {
         if (position >= end) return false;
         const void* newline = std::memchr(position, '\n', static_cast<size_t>(end - position));
         const char* lineEnd = newline ? static_cast<const char*>(newline) + 1 : end;
@@ -229,7 +194,7 @@ void IniFile::GetValues(const char* text, unsigned long length, bool decode, con
         if (decode && newline != nullptr && textEnd - position >= 2 && textEnd[-2] == '\r') {
             textEnd -= 2;  // a CR directly before the LF is not read
         }
-        line = Trimmed(position, textEnd);
+        line = TrimBlanksAscii(std::string_view(position, static_cast<size_t>(textEnd - position)));
         position = lineEnd;
         return true;
     };
@@ -238,14 +203,13 @@ void IniFile::GetValues(const char* text, unsigned long length, bool decode, con
                                                  : nullptr);
     bool* found = foundMany ? foundMany.get() : foundFew;
     int remaining = count;
-    ScanSection(nextLine, section, [&](Span name, Span value) {
-        const size_t length = static_cast<size_t>(name.end - name.begin);
+    ScanSection(nextLine, section, [&](std::string_view name, std::string_view value) {
         for (int i = 0; i < count; ++i) {
-            if (keys[i].GetLength() == length && !found[i] && EqualsNoCase(name, keys[i])) {
+            if (keys[i].GetLength() == name.size() && !found[i] &&
+                EqualsNoCaseAscii(name, keys[i].View())) {
                 found[i] = true;
                 --remaining;
-                values[i] =
-                    std::string_view(value.begin, static_cast<size_t>(value.end - value.begin));
+                values[i] = value;
             }
         }
         return remaining == 0;
@@ -255,10 +219,8 @@ void IniFile::GetValues(const char* text, unsigned long length, bool decode, con
 CString IniFile::GetValue(const CString& section, const CString& key, const CString& defaultValue) {
     valueBuffer_.Empty();
     if (FindLine(section, key, valueBuffer_)) {
-        const char* text = valueBuffer_.GetCharString();
-        const char* equals = std::strchr(text, '=');
-        Span value = Trimmed(equals + 1, text + std::strlen(text));
-        valueBuffer_ = CString(value.begin, static_cast<unsigned>(value.end - value.begin));
+        const std::string_view line = valueBuffer_.View();
+        valueBuffer_ = CString(TrimBlanksAscii(line.substr(line.find('=') + 1)));
     } else {
         valueBuffer_ = defaultValue;
     }

@@ -1,8 +1,10 @@
 // The parts of the platform layer that both platforms share: the Windows
-// runtime's text-mode decoding of bytes already read, the empty stream, and
-// the one reading of local times.
+// runtime's text-mode decoding of bytes already read, the loop that reads a
+// whole file, the empty stream, and the one reading of local times with the
+// Windows runtime's range.
 
 #include "Platform.h"
+#include "PlatformInternal.h"
 
 #include <cstdio>
 #include <cstring>
@@ -51,6 +53,31 @@ void DecodeTextMode(std::string& bytes) {
         }
     }
     bytes.resize(out - data);
+}
+
+ReadStatus ReadAll(int fd, size_t expectedSize, std::string& content, int* error) {
+    content.resize(expectedSize > 0 ? expectedSize : 65536);
+    size_t filled = 0;
+    for (;;) {
+        if (filled == content.size()) {
+            if (filled == expectedSize) break;
+            content.resize(content.size() * 2);
+        }
+        int failure = 0;
+        const std::ptrdiff_t count =
+            ReadSome(fd, &content[filled], content.size() - filled, failure);
+        if (count < 0) {
+            content.clear();
+            if (error != nullptr) *error = failure;
+            return ReadStatus::Failed;
+        }
+        if (count == 0) {
+            break;
+        }
+        filled += static_cast<size_t>(count);
+    }
+    content.resize(filled);
+    return ReadStatus::Read;
 }
 
 ReadStatus ReadTextFile(const char* path, std::string& content, int* error) {
@@ -152,6 +179,12 @@ long long ReadLocalTime(std::tm* time, const LocalClock& clock) {
     std::tm local = fields;
     if (result == near || clock.toFields(result, &local)) *time = local;
     return result;
+}
+
+long long MakeTime(std::tm* time) {
+    const long long latest = 32535215999LL;  // 3000-12-31 23:59:59 UTC
+    const long long seconds = ReadLocalTime(time, SystemClock());
+    return (seconds < 0 || seconds > latest) ? -1 : seconds;
 }
 
 }  // namespace platform

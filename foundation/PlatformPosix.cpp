@@ -3,8 +3,9 @@
 // Windows build gives.
 
 #include "Platform.h"
+#include "PlatformInternal.h"
 
-#include "AsciiCase.h"
+#include "AsciiText.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -214,36 +215,6 @@ bool ReadEntries(DIR* stream, const FileId& hint, std::vector<DirEntry>& entries
     return complete;
 }
 
-// Reads an open regular file whole. Once the size the file had when opened
-// has arrived, the read that would only confirm the end is left out; a file
-// that reports no size (or keeps growing) is read until a read gives nothing.
-// Returns 0, or the error of a read that failed (then nothing is kept).
-int ReadAll(int fd, size_t expectedSize, std::string& content) {
-    content.resize(expectedSize > 0 ? expectedSize : 65536);
-    size_t filled = 0;
-    for (;;) {
-        if (filled == content.size()) {
-            if (filled == expectedSize) break;
-            content.resize(content.size() * 2);
-        }
-        ssize_t count = read(fd, &content[filled], content.size() - filled);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            const int failure = errno;
-            content.clear();
-            return failure;
-        }
-        if (count == 0) {
-            break;
-        }
-        filled += static_cast<size_t>(count);
-    }
-    content.resize(filled);
-    return 0;
-}
-
 }  // namespace
 
 ErrorKind KindOfError(int error) {
@@ -352,6 +323,17 @@ FileId GetFileId(const char* path) {
     return FileId();
 }
 
+std::ptrdiff_t ReadSome(int fd, char* buffer, std::size_t size, int& error) {
+    for (;;) {
+        const ssize_t count = read(fd, buffer, size);
+        if (count >= 0) return count;
+        if (errno != EINTR) {
+            error = errno;
+            return -1;
+        }
+    }
+}
+
 ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, FileId* file,
                          std::size_t limit) {
     content.clear();
@@ -382,13 +364,10 @@ ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, Fil
         close(fd);
         return ReadStatus::TooLarge;
     }
-    const int readError = regular ? ReadAll(fd, static_cast<size_t>(info.st_size), content) : 0;
+    const ReadStatus status =
+        regular ? ReadAll(fd, static_cast<size_t>(info.st_size), content, error) : ReadStatus::Read;
     close(fd);
-    if (readError != 0) {
-        if (error != nullptr) *error = readError;
-        return ReadStatus::Failed;
-    }
-    return ReadStatus::Read;
+    return status;
 }
 
 namespace {
@@ -631,12 +610,10 @@ bool SystemToFields(long long seconds, std::tm* fields) {
 
 }  // namespace
 
-long long MakeTime(std::tm* time) {
-    const long long latest = 32535215999LL;  // 3000-12-31 23:59:59 UTC
+const LocalClock& SystemClock() {
     static const LocalClock clock = {SystemToSeconds, SystemToFields};
     PinDefaultTimeZone();
-    const long long seconds = ReadLocalTime(time, clock);
-    return (seconds < 0 || seconds > latest) ? -1 : seconds;
+    return clock;
 }
 
 }  // namespace platform

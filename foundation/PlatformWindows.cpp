@@ -4,6 +4,7 @@
 // a driver repository on a network share can afford.
 
 #include "Platform.h"
+#include "PlatformInternal.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -51,34 +52,11 @@ unsigned long long FileSize(int fd) {
     return static_cast<unsigned long long>(size.QuadPart);
 }
 
-// Reads an open disk file whole. Once the size the file had when opened has
-// arrived, the read that would only confirm the end is left out; a file that
-// reports no size (or keeps growing) is read until a read gives nothing.
-// Returns 0, or the error of a read that failed (then nothing is kept).
-int ReadAll(int fd, std::string& content) {
+// The size hint of ReadAll for an open disk file: its size, 0 where it tells
+// none or where it is too large to be a string's.
+size_t ExpectedSize(int fd) {
     const unsigned long long size = FileSize(fd);
-    const size_t expectedSize = size < SIZE_MAX / 2 ? static_cast<size_t>(size) : 0;
-    content.resize(expectedSize > 0 ? expectedSize : 65536);
-    size_t filled = 0;
-    for (;;) {
-        if (filled == content.size()) {
-            if (filled == expectedSize) break;
-            content.resize(content.size() * 2);
-        }
-        size_t wanted = std::min<size_t>(content.size() - filled, INT_MAX);
-        int count = _read(fd, &content[filled], static_cast<unsigned>(wanted));
-        if (count < 0) {
-            content.clear();
-            const DWORD code = GetLastError();
-            return code != 0 ? ErrorOfSystemCode(code) : errno;
-        }
-        if (count == 0) {
-            break;
-        }
-        filled += static_cast<size_t>(count);
-    }
-    content.resize(filled);
-    return 0;
+    return size < SIZE_MAX / 2 ? static_cast<size_t>(size) : 0;
 }
 
 bool ReadsOnly(const char* mode) { return mode[0] == 'r' && std::strchr(mode, '+') == nullptr; }
@@ -414,6 +392,15 @@ FileId GetFileId(const char* path) {
     return id;
 }
 
+std::ptrdiff_t ReadSome(int fd, char* buffer, std::size_t size, int& error) {
+    const int count = _read(fd, buffer, static_cast<unsigned>(std::min<size_t>(size, INT_MAX)));
+    if (count < 0) {
+        const DWORD code = GetLastError();
+        error = code != 0 ? ErrorOfSystemCode(code) : errno;
+    }
+    return count;
+}
+
 ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, FileId* file,
                          std::size_t limit) {
     content.clear();
@@ -441,13 +428,10 @@ ReadStatus ReadFileBytes(const char* path, std::string& content, int* error, Fil
         _close(fd);
         return ReadStatus::TooLarge;
     }
-    const int readError = IsDiskFile(fd) ? ReadAll(fd, content) : 0;
+    const ReadStatus status =
+        IsDiskFile(fd) ? ReadAll(fd, ExpectedSize(fd), content, error) : ReadStatus::Read;
     _close(fd);
-    if (readError != 0) {
-        if (error != nullptr) *error = readError;
-        return ReadStatus::Failed;
-    }
-    return ReadStatus::Read;
+    return status;
 }
 
 std::unique_ptr<TextStream> OpenTextStream(const char* path, const char* mode, int* error) {
@@ -586,11 +570,9 @@ bool RuntimeToFields(long long seconds, std::tm* fields) {
 
 }  // namespace
 
-long long MakeTime(std::tm* time) {
-    const long long latest = 32535215999LL;  // 3000-12-31 23:59:59 UTC
+const LocalClock& SystemClock() {
     static const LocalClock clock = {RuntimeToSeconds, RuntimeToFields};
-    const long long seconds = ReadLocalTime(time, clock);
-    return (seconds < 0 || seconds > latest) ? -1 : seconds;
+    return clock;
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // Unit tests of CString: construction, comparison, search, substrings, case,
 // buffer locking, aliasing and the allocation-failure exit.
+#include "AsciiText.h"
 #include "CString.h"
 #include "ErrorHandler.h"
 
@@ -136,6 +137,47 @@ TEST(CStringComparison, CaseSensitiveAndUnsigned) {
     EXPECT_GT(CString("\xe9").CompareNoCase(CString("Z")), 0);
     EXPECT_NE(0, CString("\xc9").CompareNoCase(CString("\xe9")));  // only ASCII folds
     EXPECT_LT(CString("ab").CompareNoCase(CString("ABC")), 0);
+}
+
+// The one blank test and the one ASCII case-blind equality of the foundation:
+// only blank, tab and newline are blanks (not CR, VT, FF or a non-breaking
+// space), and only the letters fold (not "@" and "`", "[" and "{", nor Latin-1).
+TEST(AsciiText, BlanksAndCaseBlindEquality) {
+    for (int c = 1; c < 256; ++c) {
+        const char ch = static_cast<char>(c);
+        const bool listed = std::strchr(kBlanksAscii, ch) != nullptr;
+        EXPECT_EQ(c == ' ' || c == '\t' || c == '\n', IsBlankAscii(ch)) << c;
+        EXPECT_EQ(listed, IsBlankAscii(ch)) << c;
+    }
+    const struct {
+        const char* text;
+        const char* trimmed;
+    } trims[] = {{"\t a b \n", "a b"}, {" \t\n", ""}, {"", ""}, {"\r x\v", "\r x\v"}, {"a", "a"}};
+    for (const auto& t : trims) {
+        EXPECT_EQ(t.trimmed, TrimBlanksAscii(t.text)) << t.text;
+        EXPECT_EQ(t.trimmed, std::string(CString(t.text).Trim(CString(kBlanksAscii)))) << t.text;
+    }
+    EXPECT_EQ("a \n", TrimLeftBlanksAscii(" \ta \n"));
+    EXPECT_EQ(" \ta", TrimRightBlanksAscii(" \ta \n"));
+    const struct {
+        const char* a;
+        const char* b;
+        bool equal;
+    } pairs[] = {{"idwbinfo.txt", "IDWBINFO.TXT", true},
+                 {"Windows Version", "wINDOWS vERSION", true},
+                 {"", "", true},
+                 {"ab", "abc", false},
+                 {"@", "`", false},
+                 {"[", "{", false},
+                 {"\xc9", "\xe9", false},
+                 {"Main", "Mai", false},
+                 {"AZ", "az", true},
+                 {"a b", "A\tB", false}};
+    for (const auto& p : pairs) {
+        EXPECT_EQ(p.equal, EqualsNoCaseAscii(p.a, p.b)) << p.a << " " << p.b;
+        EXPECT_EQ(p.equal, CString::EqualsNoCase(p.a, p.b)) << p.a << " " << p.b;
+        EXPECT_EQ(p.equal, CString(p.a).EqualsNoCase(CString(p.b))) << p.a << " " << p.b;
+    }
 }
 
 TEST(CStringComparison, EqualityWithTexts) {
