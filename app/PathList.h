@@ -12,6 +12,7 @@
 
 #include <string_view>
 
+#include "AsciiText.h"
 #include "PathName.h"
 #include "Platform.h"
 
@@ -30,7 +31,7 @@ inline const char* UnlistableReason(std::string_view path) {
     if (path.find(',') != std::string_view::npos) {
         return " with a comma in its name cannot be searched:";
     }
-    if (!path.empty() && (path[0] == ' ' || path[0] == '\t' || path[0] == '\n')) {
+    if (!path.empty() && IsBlankAscii(path[0])) {
         return " that starts with white space cannot be searched:";
     }
     return nullptr;

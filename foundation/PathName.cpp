@@ -1,13 +1,13 @@
 #include "PathName.h"
 
+#include "AsciiText.h"
+
 #include "Platform.h"
 
 #include <string>
 #include <vector>
 
 namespace {
-
-const char* const kBlanks = " \t\n";
 
 // Position of the last separator in text, or -1.
 int LastSeparator(const CString& text) {
@@ -79,7 +79,7 @@ bool PathName::SplitPath(CString& drive, CString& directory, CString& name,
     name.Empty();
     extension.Empty();
     CString rest = text_;
-    rest.Trim(kBlanks);
+    rest.Trim(kBlanksAscii);
 
     int colon = rest.Find(":");
     if (colon >= 0) {

@@ -128,7 +128,9 @@ class Case:
                 self.write(os.path.join(self.repo, *parts, "x86", "drv.inf"), "[Version]\r\n")
         os.makedirs(os.path.join(self.repo, families[0], "Empty"), exist_ok=True)
         if self.platform == "native" and rng.random() < 0.5:
-            # A folder reached again through a link is searched once.
+            # A folder reached again through a link is searched once. (A family
+            # may hold no set: its folder is made here.)
+            os.makedirs(os.path.join(self.repo, families[-1]), exist_ok=True)
             os.symlink("..", os.path.join(self.repo, families[-1], "up"))
         self.write(os.path.join(self.media, media_file), media_text)
         self.write(os.path.join(self.media, "boot", "bootfix.txt"), "placeholder\r\n")
