@@ -68,10 +68,19 @@ unsigned char PathByte(char c) {
 }
 
 // Byte order with separators read as "\"; only where the bytes differ is a
-// separator looked at.
+// separator looked at. Sorted paths share long prefixes: those are passed over
+// eight bytes at a time.
 bool PathLess(const std::string_view& a, const std::string_view& b) {
     const size_t common = std::min(a.size(), b.size());
-    for (size_t i = 0; i < common; ++i) {
+    size_t i = 0;
+    for (; i + 8 <= common; i += 8) {
+        uint64_t x;
+        uint64_t y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) break;
+    }
+    for (; i < common; ++i) {
         if (a[i] == b[i]) continue;
         const unsigned char x = PathByte(a[i]);
         const unsigned char y = PathByte(b[i]);
