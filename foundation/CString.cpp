@@ -283,6 +283,30 @@ CString SortByInsertion(const CString& list, const CString& delimiter, ItemOrder
     return sorted;
 }
 
+// A stable sort that merges the runs already in order: the sets a walk finds
+// come in listing order, which is the path order but for a handful of places,
+// so this takes about n comparisons where a merge sort takes n log n.
+void SortStablyByRuns(std::vector<std::string_view>& items, ItemOrder less) {
+    using Position = std::vector<std::string_view>::iterator;
+    std::vector<Position> starts{items.begin()};  // of each run, then the end
+    for (Position at = items.begin(); at != items.end();) {
+        Position next = at + 1;
+        while (next != items.end() && !less(*next, *(next - 1))) ++next;
+        starts.push_back(next);
+        at = next;
+    }
+    while (starts.size() > 2) {
+        const std::size_t runs = starts.size() - 1;
+        std::vector<Position> merged{starts[0]};
+        for (std::size_t k = 0; k + 2 <= runs; k += 2) {
+            std::inplace_merge(starts[k], starts[k + 1], starts[k + 2], less);
+            merged.push_back(starts[k + 2]);
+        }
+        if (runs % 2 == 1) merged.push_back(starts[runs]);
+        starts.swap(merged);
+    }
+}
+
 // Sorts a list in the order given, as SortItems describes.
 void SortListBy(CString& self, const CString& delimiter, ItemOrder less) {
     const std::string_view list = ViewOf(self);
@@ -299,7 +323,7 @@ void SortListBy(CString& self, const CString& delimiter, ItemOrder less) {
     if (std::any_of(items.begin(), items.end(), HasEdgeBlank)) {
         items = InsertionSortOfReads(items, less);
     } else {
-        std::stable_sort(items.begin(), items.end(), less);
+        SortStablyByRuns(items, less);
     }
     CString sorted;
     sorted.Reserve(SizeOf(trimmed));
