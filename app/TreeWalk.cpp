@@ -218,8 +218,7 @@ void TreeWalk::ReadAheadOnceWorkersRun() {
 
 // Whether the walk can enter the directory: its absolute path, with the file's
 // name, fits the platform's limit. Otherwise it says so.
-bool TreeWalk::Fits(const PathName& directory) {
-    const PathName candidate(directory, fileName_);
+bool TreeWalk::Fits(const PathName& directory, const PathName& candidate) {
     if (fileSystem_.FullPathFits(candidate.c_str())) return true;
     // Its absolute path would be cut: nothing in it can be reported or written.
     events_->Skipped(Skip::TooLong, directory);
@@ -230,16 +229,17 @@ TreeWalk::Outcome TreeWalk::Walk(const PathName& start, Events& events) {
     events_ = &events;
     outcome_ = Outcome();
     const platform::FileId id = fileSystem_.GetFileId(start.c_str());
-    if (Fits(start)) {
+    const PathName candidate(start, fileName_);
+    if (Fits(start, candidate)) {
         entered_.Enter(id);
-        Enter(start, id, id, WalkOrder());
+        Enter(start, candidate, id, id, WalkOrder());
     }
     return outcome_;
 }
 
-bool TreeWalk::Enter(const PathName& directory, const platform::FileId& key,
-                     const platform::FileId& id, const WalkOrder& order) {
-    const PathName candidate(directory, fileName_);
+bool TreeWalk::Enter(const PathName& directory, const PathName& candidate,
+                     const platform::FileId& key, const platform::FileId& id,
+                     const WalkOrder& order) {
     engine_.Take(directory.c_str(), candidate.c_str(), key, order, probe_);
     ReadAheadOnceWorkersRun();
     if (probe_.failed != 0) {
@@ -299,11 +299,13 @@ bool TreeWalk::EnterSubdirectories(const PathName& directory, const WalkOrder& o
             subdirectoryId, [&] { return fileSystem_.GetFileId(subdirectory.c_str()); });
         // Entered only through a path that fits: a path too long leaves that path
         // out, not the directory.
-        if (!isNew || !Fits(subdirectory)) continue;
+        if (!isNew) continue;
+        const PathName candidate(subdirectory, fileName_);
+        if (!Fits(subdirectory, candidate)) continue;
         entered_.Enter(subdirectoryId);
         listings_[listing].next = index + 1;
         ++depth_;
-        goOn = Enter(subdirectory, entry.id, subdirectoryId, ChildOrder(order, index));
+        goOn = Enter(subdirectory, candidate, entry.id, subdirectoryId, ChildOrder(order, index));
         --depth_;
     }
     listings_.pop_back();

@@ -106,10 +106,11 @@ private:
                std::vector<platform::DirEntry>& entries, std::size_t from,
                std::vector<ProbeRequest>& children);
     void ReadAheadOnceWorkersRun();
-    bool Fits(const PathName& directory);
+    // candidate: the file's path in the directory, as the walk looks for it.
+    bool Fits(const PathName& directory, const PathName& candidate);
     // False when the walk is to end (a failure).
-    bool Enter(const PathName& directory, const platform::FileId& key, const platform::FileId& id,
-               const WalkOrder& order);
+    bool Enter(const PathName& directory, const PathName& candidate, const platform::FileId& key,
+               const platform::FileId& id, const WalkOrder& order);
     bool EnterSubdirectories(const PathName& directory, const WalkOrder& order,
                              std::vector<platform::DirEntry>& entries);
     // A call made again while it fails as a request, within the run's budget.
