@@ -34,17 +34,14 @@ CString DoublePercents(const CString& text) {
 
 namespace {
 
-bool NeedsEscaping(std::string_view value) {
-    for (char c : value) {
-        if (c == '%' || c == '&' || c == '|' || c == '<' || c == '>' || c == '^') return true;
-    }
-    return false;
-}
+// What cmd.exe acts on outside double quotes: each is escaped with ^.
+const char* const kCaretEscaped = "&|<>^";
 
 }  // namespace
 
 void AppendEscaped(std::string& line, std::string_view value) {
-    if (!NeedsEscaping(value)) {
+    if (value.find_first_of(kCaretEscaped) == std::string_view::npos &&
+        value.find('%') == std::string_view::npos) {
         line += value;  // most values need nothing
         return;
     }
@@ -53,7 +50,7 @@ void AppendEscaped(std::string& line, std::string_view value) {
         if (c == '"') quoted = !quoted;
         if (c == '%') {
             line += '%';
-        } else if (!quoted && std::strchr("&|<>^", c) != nullptr) {
+        } else if (!quoted && std::strchr(kCaretEscaped, c) != nullptr) {
             line += '^';
         }
         line += c;
