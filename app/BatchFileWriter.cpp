@@ -17,13 +17,23 @@
 #include "Platform.h"
 #include "TextFile.h"
 
+namespace {
+
+// Whether text holds any of the characters: a memchr pass for each, since a
+// value can be the directories of thousands of sets in one line.
+bool HoldsAnyOf(std::string_view text, std::string_view characters) {
+    for (char c : characters) {
+        if (std::memchr(text.data(), c, text.size()) != nullptr) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 namespace batch_text {
 
 bool IsSafe(std::string_view text) {
-    for (char c : text) {
-        if (c == '\r' || c == '\n' || c == '\x1A' || c == '"') return false;
-    }
-    return true;
+    return text.empty() || !HoldsAnyOf(text, std::string_view("\r\n\x1A\"", 4));
 }
 
 CString DoublePercents(const CString& text) {
@@ -40,8 +50,7 @@ const char* const kCaretEscaped = "&|<>^";
 }  // namespace
 
 void AppendEscaped(std::string& line, std::string_view value) {
-    if (value.find_first_of(kCaretEscaped) == std::string_view::npos &&
-        value.find('%') == std::string_view::npos) {
+    if (value.empty() || (!HoldsAnyOf(value, kCaretEscaped) && !HoldsAnyOf(value, "%"))) {
         line += value;  // most values need nothing
         return;
     }

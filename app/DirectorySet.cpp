@@ -1,49 +1,72 @@
 #include "DirectorySet.h"
 
+std::size_t DirectorySet::Home(const Slot& slot) {
+    platform::FileId id;
+    id.device = slot.device;
+    id.inode = slot.inode;
+    return platform::FileIdHash()(id);
+}
+
+void DirectorySet::SetUsed(std::size_t index, bool used) {
+    const uint64_t bit = uint64_t(1) << (index % 64);
+    used_[index / 64] = used ? used_[index / 64] | bit : used_[index / 64] & ~bit;
+}
+
 bool DirectorySet::Insert(const platform::FileId& id) {
-    platform::FileId& slot = slots_[Locate(id)];
-    if (slot.valid) return false;
-    slot = platform::FileId{id.device, id.inode, true};
+    const std::size_t index = Locate(id.device, id.inode);
+    if (Used(index)) return false;
+    slots_[index] = Slot{id.device, id.inode};
+    SetUsed(index, true);
     if (++count_ * 2 > slots_.size()) Grow();
     return true;
 }
 
-bool DirectorySet::Contains(const platform::FileId& id) const { return slots_[Locate(id)].valid; }
+bool DirectorySet::Contains(const platform::FileId& id) const {
+    return Used(Locate(id.device, id.inode));
+}
 
 // Linear probing without tombstones: the entries after the freed slot that
 // would no longer be found move back into it.
 void DirectorySet::Erase(const platform::FileId& id) {
     const std::size_t mask = slots_.size() - 1;
-    std::size_t hole = Locate(id);
-    if (!slots_[hole].valid) return;
-    slots_[hole].valid = false;
+    std::size_t hole = Locate(id.device, id.inode);
+    if (!Used(hole)) return;
+    SetUsed(hole, false);
     --count_;
-    for (std::size_t index = (hole + 1) & mask; slots_[index].valid; index = (index + 1) & mask) {
-        const std::size_t home = platform::FileIdHash()(slots_[index]) & mask;
+    for (std::size_t index = (hole + 1) & mask; Used(index); index = (index + 1) & mask) {
+        const std::size_t home = Home(slots_[index]) & mask;
         // Moves back when its home does not lie in the cyclic range (hole, index].
         const bool reachable =
             hole <= index ? (home > hole && home <= index) : (home > hole || home <= index);
         if (reachable) continue;
         slots_[hole] = slots_[index];
-        slots_[index].valid = false;
+        SetUsed(hole, true);
+        SetUsed(index, false);
         hole = index;
     }
 }
 
-// The slot holding the identity, or the empty slot where it would go.
-std::size_t DirectorySet::Locate(const platform::FileId& id) const {
+// The slot holding the identity, or the free slot where it would go.
+std::size_t DirectorySet::Locate(uint64_t device, uint64_t inode) const {
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t index = platform::FileIdHash()(id) & mask;; index = (index + 1) & mask) {
-        const platform::FileId& slot = slots_[index];
-        if (!slot.valid || platform::FileIdEqual()(slot, id)) return index;
+    for (std::size_t index = Home(Slot{device, inode}) & mask;; index = (index + 1) & mask) {
+        if (!Used(index)) return index;
+        const Slot& slot = slots_[index];
+        if (slot.device == device && slot.inode == inode) return index;
     }
 }
 
 void DirectorySet::Grow() {
-    std::vector<platform::FileId> old(slots_.size() * 2);
-    old.swap(slots_);
-    for (const platform::FileId& slot : old) {
-        if (slot.valid) slots_[Locate(slot)] = slot;
+    std::vector<Slot> oldSlots(slots_.size() * 2);
+    std::vector<uint64_t> oldUsed(used_.size() * 2);
+    oldSlots.swap(slots_);
+    oldUsed.swap(used_);
+    for (std::size_t index = 0; index < oldSlots.size(); ++index) {
+        if (!((oldUsed[index / 64] >> (index % 64)) & 1)) continue;
+        const Slot& slot = oldSlots[index];
+        const std::size_t to = Locate(slot.device, slot.inode);
+        slots_[to] = slot;
+        SetUsed(to, true);
     }
 }
 

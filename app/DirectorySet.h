@@ -4,15 +4,18 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "Platform.h"
 
 // Identities (device and file number), as a flat open-addressing set: one
-// array, no node per directory.
+// array of numbers and a bitmap of the slots in use, no node per directory. A
+// walk enters every directory it meets, so the table is as large as the tree:
+// sixteen bytes a slot.
 class DirectorySet {
 public:
-    DirectorySet() : slots_(1024) {}
+    DirectorySet() : slots_(1024), used_(1024 / 64) {}
 
     // False when the identity was there already.
     bool Insert(const platform::FileId& id);
@@ -20,12 +23,19 @@ public:
     void Erase(const platform::FileId& id);
 
 private:
-    std::size_t Locate(const platform::FileId& id) const;
+    struct Slot {
+        uint64_t device;
+        uint64_t inode;
+    };
+    static std::size_t Home(const Slot& slot);
+    bool Used(std::size_t index) const { return (used_[index / 64] >> (index % 64)) & 1; }
+    void SetUsed(std::size_t index, bool used);
+    std::size_t Locate(uint64_t device, uint64_t inode) const;
     void Grow();
 
-    // An identity's device and file number, valid in a used slot (never a hint):
-    // an identity is looked up by its numbers alone, whatever its flags.
-    std::vector<platform::FileId> slots_;
+    // An identity is looked up by its numbers alone, whatever its flags.
+    std::vector<Slot> slots_;
+    std::vector<uint64_t> used_;
     std::size_t count_ = 0;
 };
 

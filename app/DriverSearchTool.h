@@ -91,10 +91,13 @@ public:
     bool ReadMediaFile(const PathName& media, IniFile& file);
 
     // Search and filters (the counts are the lengths of the lists made)
-    // Appends the hits to list; a walk that ended on a failure has said so and
+    // Appends the hits to list, in walk order or in path order (as
+    // SortPathItems orders them); a walk that ended on a failure has said so and
     // appends nothing. keepContents: read each hit and keep its values.
+    enum class HitOrder { Walk, Path };
     TreeWalk::Outcome FindFileInTree(const PathName& directory, const CString& fileName,
-                                     CString& list, bool keepContents = false);
+                                     CString& list, bool keepContents = false,
+                                     HitOrder order = HitOrder::Walk);
     void PrintListItems(const CString& list) const;
     void PrintReadError(const char* path, int error) const;
     struct SetsFound {

@@ -79,7 +79,7 @@ private:
 
 TreeWalk::Outcome DriverSearchTool::FindFileInTree(const PathName& directory,
                                                    const CString& fileName, CString& list,
-                                                   bool keepContents) {
+                                                   bool keepContents, HitOrder order) {
     SearchEvents events(*this, keepContents);
     TreeWalk walk(fileSystem, std::string(fileName.View()), keepContents, EngineOptions());
     const TreeWalk::Outcome outcome = walk.Walk(directory, events);
@@ -87,6 +87,8 @@ TreeWalk::Outcome DriverSearchTool::FindFileInTree(const PathName& directory,
         PrintReadError(outcome.failure.path.c_str(), outcome.failure.error);
         return outcome;
     }
+    // Sorted before the list is made, the list is made once.
+    if (order == HitOrder::Path) CString::SortPathViews(events.hits);
     // The list grows once, to its final length.
     std::size_t length = list.GetLength();
     for (std::string_view hit : events.hits) length += hit.size() + 1;
@@ -108,13 +110,24 @@ DriverSearchTool::SetsFound DriverSearchTool::FindAllDriverSets(const PathName& 
                                                                 CString& list) {
     PrintLine("Searching for all Driver Sets...");
     SetsFound found;
-    found.walked = FindFileInTree(root, kDescriptorName, list, true);
+    found.walked = FindFileInTree(root, kDescriptorName, list, true, HitOrder::Path);
     if (found.walked.failure.happened()) return found;
-    list.SortPathItems(kListDelimiter);
+    list.SortPathItems(kListDelimiter);  // in order already, unless list held items before
     found.count = list.GetItemCount(kListDelimiter);
     PrintListItems(list);
     return found;
 }
+
+namespace {
+
+// Room for every item of sets: a filter's list then grows without a copy, and
+// the part of the room it does not fill is never touched.
+void ReserveForSubset(const CString& sets, CString& list) {
+    const std::size_t room = std::size_t(list.GetLength()) + sets.GetLength() + 1;
+    if (room < UINT32_MAX) list.Reserve(static_cast<unsigned>(room));
+}
+
+}  // namespace
 
 int DriverSearchTool::SearchWindowsVersionSets(int number, const CString& sets, CString& list) {
     PrintLine("Searching for " + SetWindowsVersion(number) + " Driver Sets...");
@@ -124,6 +137,7 @@ int DriverSearchTool::SearchWindowsVersionSets(int number, const CString& sets, 
 }
 
 int DriverSearchTool::FilterByWindowsVersion(int number, const CString& sets, CString& list) {
+    ReserveForSubset(sets, list);
     int count = 0;
     for (std::string_view set : sets.GetItemViews(kListDelimiter)) {
         if (GetDriverSetInfo(set).WindowsVersionIndex() != number) continue;
@@ -143,6 +157,7 @@ int DriverSearchTool::SearchMachineTypeSets(const CString& machineType, const CS
 
 int DriverSearchTool::FilterByMachineType(const CString& machineType, const CString& sets,
                                           CString& list) {
+    ReserveForSubset(sets, list);
     int count = 0;
     for (std::string_view set : sets.GetItemViews(kListDelimiter)) {
         // A substring test; an empty machine type is never contained.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 inline char ToUpperAscii(char c) {
@@ -19,6 +20,8 @@ inline char ToLowerAscii(char c) {
 // Equal when folded with ToLowerAscii, byte for byte.
 inline bool EqualsNoCaseAscii(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
+    // Names in files mostly come in the case they are looked up in.
+    if (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0) return true;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (a[i] != b[i] && ToLowerAscii(a[i]) != ToLowerAscii(b[i])) return false;
     }
@@ -28,7 +31,9 @@ inline bool EqualsNoCaseAscii(std::string_view a, std::string_view b) {
 // The blanks, as a set of characters for CString's Trim.
 inline constexpr char kBlanksAscii[] = " \t\n";
 
-inline bool IsBlankAscii(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+inline bool IsBlankAscii(char c) {
+    return static_cast<unsigned char>(c) <= ' ' && (c == ' ' || c == '\t' || c == '\n');
+}
 
 inline std::string_view TrimLeftBlanksAscii(std::string_view text) {
     while (!text.empty() && IsBlankAscii(text.front())) text.remove_prefix(1);

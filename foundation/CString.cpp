@@ -215,15 +215,30 @@ unsigned GrowCapacity(unsigned current, unsigned needed) {
 }
 
 // The pieces of a text between the occurrences of one character.
-std::vector<std::string_view> SplitAt(std::string_view text, char delimiter) {
-    std::vector<std::string_view> pieces;
-    pieces.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), delimiter)) + 1);
-    for (;;) {
-        const size_t stop = text.find(delimiter);
-        pieces.push_back(text.substr(0, stop));
-        if (stop == std::string_view::npos) return pieces;
-        text.remove_prefix(stop + 1);
+// The positions of the delimiter in text, in order (memchr: lists of paths are
+// long, and their delimiters far apart).
+template <class OnMatch>
+void ForEachDelimiter(std::string_view text, char delimiter, OnMatch onMatch) {
+    const char* const end = text.data() + text.size();
+    for (const char* at = text.data(); at < end; ++at) {
+        at = static_cast<const char*>(std::memchr(at, delimiter, static_cast<size_t>(end - at)));
+        if (at == nullptr) return;
+        onMatch(at);
     }
+}
+
+std::vector<std::string_view> SplitAt(std::string_view text, char delimiter) {
+    size_t count = 0;
+    ForEachDelimiter(text, delimiter, [&](const char*) { ++count; });
+    std::vector<std::string_view> pieces;
+    pieces.reserve(count + 1);
+    const char* start = text.data();
+    ForEachDelimiter(text, delimiter, [&](const char* at) {
+        pieces.emplace_back(start, static_cast<size_t>(at - start));
+        start = at + 1;
+    });
+    pieces.emplace_back(start, static_cast<size_t>(text.data() + text.size() - start));
+    return pieces;
 }
 
 bool HasEdgeBlank(std::string_view item) {
@@ -283,10 +298,22 @@ CString SortByInsertion(const CString& list, const CString& delimiter, ItemOrder
     return sorted;
 }
 
+// Merges two adjacent runs stably. The items of the first run not greater than
+// the second's first item, and those of the second not less than the first's
+// last, are in place already: only what lies between is merged.
+void MergeRuns(std::vector<std::string_view>::iterator first,
+               std::vector<std::string_view>::iterator middle,
+               std::vector<std::string_view>::iterator last, ItemOrder less) {
+    first = std::upper_bound(first, middle, *middle, less);
+    last = std::lower_bound(middle, last, *(middle - 1), less);
+    if (first != middle && middle != last) std::inplace_merge(first, middle, last, less);
+}
+
 // A stable sort that merges the runs already in order: the sets a walk finds
 // come in listing order, which is the path order but for a handful of places,
-// so this takes about n comparisons where a merge sort takes n log n.
-void SortStablyByRuns(std::vector<std::string_view>& items, ItemOrder less) {
+// so this takes about n comparisons where a merge sort takes n log n. False
+// when the items were in order already.
+bool SortStablyByRuns(std::vector<std::string_view>& items, ItemOrder less) {
     using Position = std::vector<std::string_view>::iterator;
     std::vector<Position> starts{items.begin()};  // of each run, then the end
     for (Position at = items.begin(); at != items.end();) {
@@ -295,16 +322,18 @@ void SortStablyByRuns(std::vector<std::string_view>& items, ItemOrder less) {
         starts.push_back(next);
         at = next;
     }
+    if (starts.size() <= 2) return false;
     while (starts.size() > 2) {
         const std::size_t runs = starts.size() - 1;
         std::vector<Position> merged{starts[0]};
         for (std::size_t k = 0; k + 2 <= runs; k += 2) {
-            std::inplace_merge(starts[k], starts[k + 1], starts[k + 2], less);
+            MergeRuns(starts[k], starts[k + 1], starts[k + 2], less);
             merged.push_back(starts[k + 2]);
         }
         if (runs % 2 == 1) merged.push_back(starts[runs]);
         starts.swap(merged);
     }
+    return true;
 }
 
 // Sorts a list in the order given, as SortItems describes.
@@ -322,8 +351,14 @@ void SortListBy(CString& self, const CString& delimiter, ItemOrder less) {
     std::vector<std::string_view> items = SplitAt(trimmed, separator[0]);
     if (std::any_of(items.begin(), items.end(), HasEdgeBlank)) {
         items = InsertionSortOfReads(items, less);
-    } else {
-        SortStablyByRuns(items, less);
+    } else if (!SortStablyByRuns(items, less)) {
+        // In order already: the list as the items read back, without a copy
+        // when nothing is trimmed.
+        if (trimmed.size() == list.size()) return;
+        CString kept;
+        kept.Append(trimmed.data(), SizeOf(trimmed));
+        self = std::move(kept);
+        return;
     }
     CString sorted;
     sorted.Reserve(SizeOf(trimmed));
@@ -814,10 +849,16 @@ std::string_view CString::ItemOf(std::string_view text, int index, std::string_v
 }
 
 std::vector<std::string_view> CString::GetItemViews(const CString& delimiter) const {
+    const std::string_view separator = ViewOf(delimiter);
+    // A one-character delimiter that trimming cannot touch: the items are the
+    // pieces of the trimmed list, found in one pass.
+    if (separator.size() == 1 && !IsBlankAscii(separator[0]) && !HasEmptyItemFlag()) {
+        if (IsEmpty()) return {};
+        return SplitAt(TrimBlanksAscii(ViewOf(*this)), separator[0]);
+    }
     const int count = GetItemCount(delimiter);
     std::vector<std::string_view> items(static_cast<size_t>(std::max(count, 0)));
     const std::string_view list = TrimBlanksAscii(ViewOf(*this));
-    const std::string_view separator = ViewOf(delimiter);
     if (items.empty() || separator.empty() || list.empty()) return items;
 
     std::vector<unsigned> matches;
@@ -878,6 +919,10 @@ int CString::InsertItem(const CString& item, const CString& before, const CStrin
 void CString::SortItems(const CString& delimiter) { SortListBy(*this, delimiter, ByteLess); }
 
 void CString::SortPathItems(const CString& delimiter) { SortListBy(*this, delimiter, PathLess); }
+
+void CString::SortPathViews(std::vector<std::string_view>& items) {
+    SortStablyByRuns(items, PathLess);
+}
 
 void CString::SetItems(const std::vector<CString>& items, const CString& delimiter) {
     std::vector<std::string_view> views;

@@ -109,6 +109,8 @@ public:
     // the platform (platform::IsSeparator) compared as "\\", so that paths sort
     // alike on every build ("drvs/Win2008R2" before "drvs/Win2008/x", as with "\\").
     void SortPathItems(const CString& delimiter);
+    // Items in the order of SortPathItems, stably.
+    static void SortPathViews(std::vector<std::string_view>& items);
     // All items at once, in one pass: element i equals GetItem(i, delimiter) for
     // every i from 0 to GetItemCount(delimiter) - 1.
     std::vector<CString> GetItems(const CString& delimiter) const;

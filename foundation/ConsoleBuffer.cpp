@@ -40,21 +40,39 @@ void ConsoleBuffer::StartTimer() {
 }
 
 void ConsoleBuffer::Write(const char* bytes, std::size_t length) {
+    const std::string_view pieces[] = {std::string_view(bytes, length)};
+    WritePieces(pieces, 1);
+}
+
+void ConsoleBuffer::WriteLine(std::string_view first, std::string_view second) {
+    const std::string_view pieces[] = {first, second, std::string_view("\n", 1)};
+    WritePieces(pieces, 3);
+}
+
+void ConsoleBuffer::WritePieces(const std::string_view* pieces, int count) {
     std::call_once(timerStarted_, [this] { StartTimer(); });
+    std::size_t length = 0;
+    for (int i = 0; i < count; ++i) length += pieces[i].size();
     std::lock_guard<std::mutex> lock(mutex_);
     if (length > options_.capacity - used_) FlushLocked();
     if (length > options_.capacity) {
-        sink_(bytes, length);
+        for (int i = 0; i < count; ++i) {
+            if (!pieces[i].empty()) sink_(pieces[i].data(), pieces[i].size());
+        }
         return;
     }
     const bool first = used_ == 0;
-    std::memcpy(bytes_ + used_, bytes, length);
-    used_ += length;
+    for (int i = 0; i < count; ++i) {
+        if (pieces[i].empty()) continue;
+        std::memcpy(bytes_ + used_, pieces[i].data(), pieces[i].size());
+        used_ += pieces[i].size();
+    }
+    if (used_ == 0) return;
     if (first) {
         since_ = options_.now();
         waiting_.notify_one();
-    } else if (options_.now() - since_ >= options_.bound) {
-        FlushLocked();
+    } else if (!timer_ && options_.now() - since_ >= options_.bound) {
+        FlushLocked();  // the timer, where it runs, keeps the bound itself
     }
 }
 

@@ -10,8 +10,8 @@
 //   when the oldest line in it has waited that long, even when no other line
 //   comes (the walk may sit in a round trip or a pause before a retry for a
 //   long time, and only a thread that is not waiting with it can keep the
-//   bound). A line written after the bound has passed takes the block with it
-//   at once;
+//   bound). Without the timer, a line written after the bound has passed
+//   takes the block with it at once (with it, the clock is read once a block);
 // - Flush writes out everything at once: callers flush before anything that
 //   must come after the lines (a report on standard error, the batch file, the
 //   end of the process);
@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "Platform.h"
 
@@ -49,12 +50,16 @@ public:
     ConsoleBuffer& operator=(const ConsoleBuffer&) = delete;
 
     void Write(const char* bytes, std::size_t length);
+    // The line first + second, with its "\n".
+    void WriteLine(std::string_view first, std::string_view second);
     void Flush();
     // Writes out what waits and stops the timer; later lines go out at once.
     void Close();
 
 private:
     void StartTimer();
+    // Gathers the pieces as one write of their bytes in order.
+    void WritePieces(const std::string_view* pieces, int count);
     void FlushLocked();
     static void TimerMain(void* buffer);
     void TimerLoop();

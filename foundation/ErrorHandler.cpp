@@ -128,16 +128,7 @@ void ErrorHandler::Report(int mode, int kind, const char* source) {
 void WriteConsoleLine(const CString& text) { WriteConsoleLine(text.View(), std::string_view()); }
 
 void WriteConsoleLine(std::string_view first, std::string_view second) {
-    const std::size_t length = first.size() + second.size();
-    char small[256];
-    char* line = length < sizeof(small)
-                     ? small
-                     : CString::CreateCharString(static_cast<unsigned>(length + 1));
-    if (!first.empty()) std::memcpy(line, first.data(), first.size());
-    if (!second.empty()) std::memcpy(line + first.size(), second.data(), second.size());
-    line[length] = '\n';
-    Console().Write(line, length + 1);
-    if (line != small) delete[] line;
+    Console().WriteLine(first, second);
 }
 
 namespace {

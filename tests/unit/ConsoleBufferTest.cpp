@@ -43,8 +43,9 @@ ConsoleBuffer::Clock::time_point FakeNow() {
 }
 
 TEST(ConsoleBufferTest, BlocksOnAFakeClock) {
-    // Steps: "w<ms> text" writes text (a line) at that time, "f" flushes, "d"
-    // destroys the buffer. Expected: the blocks the sink got, in order.
+    // Steps: "w<ms> text" writes text (a line) at that time, "l<ms> a|b" writes
+    // the line a + b, "f" flushes, "d" destroys the buffer. Expected: the
+    // blocks the sink got, in order.
     struct Case {
         const char* name;
         std::size_t capacity;
@@ -73,6 +74,11 @@ TEST(ConsoleBufferTest, BlocksOnAFakeClock) {
         {"no capacity: every line at once", 0, {"w0 a\n", "w0 b\n"}, {"a\n", "b\n"}},
         {"destroyed: written out", 64, {"w0 a\n", "w1 b\n", "d"}, {"a\nb\n"}},
         {"nothing to flush", 64, {"f", "d"}, {}},
+        {"a line in two pieces", 16, {"l0 ab|cd", "l1 |e", "l2 f|", "f"}, {"abcd\ne\nf\n"}},
+        {"a line of pieces larger than the buffer: piece by piece",
+         4,
+         {"w0 ab\n", "l0 abc|def", "f"},
+         {"ab\n", "abc", "def", "\n"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -91,7 +97,13 @@ TEST(ConsoleBufferTest, BlocksOnAFakeClock) {
                 const std::size_t space = step.find(' ');
                 fakeMilliseconds = std::stoll(step.substr(1, space - 1));
                 const std::string line = step.substr(space + 1);
-                buffer->Write(line.data(), line.size());
+                if (step[0] == 'l') {
+                    const std::size_t bar = line.find('|');
+                    buffer->WriteLine(std::string_view(line).substr(0, bar),
+                                      std::string_view(line).substr(bar + 1));
+                } else {
+                    buffer->Write(line.data(), line.size());
+                }
             }
         }
         EXPECT_EQ(TakeBlocks(), c.expected);

@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -437,6 +439,47 @@ TEST(ListDifferential, PathSortMatchesTheInsertionSortInPathOrder) {
             ExpectSameList(model, list, context);
         },
         true);
+}
+
+// The shape a walk gives: long lists in path order but for a few places (a
+// run moved, a pair swapped), sorted once and then again, as views and as a list.
+TEST(ListDifferential, NearlySortedPathListsSortAsTheModel) {
+    std::mt19937 random(11);
+    const char* const names[] = {"a", "B", "b_", "Win2008", "Win2008R2", "x", "_y"};
+    const char* const separators[] = {"/", "\\"};
+    for (int round = 0; round < 60; ++round) {
+        std::vector<std::string> paths;
+        for (int n = 0; n < 40 + round * 3; ++n) {
+            std::string path = "d";
+            for (int depth = 1 + random() % 3; depth > 0; --depth) {
+                path += separators[random() % 2];
+                path += names[random() % 7];
+            }
+            paths.push_back(path);
+        }
+        std::sort(paths.begin(), paths.end());
+        for (int swaps = random() % 4; swaps > 0; --swaps) {
+            const std::size_t at = random() % (paths.size() - 1);
+            std::swap(paths[at], paths[at + random() % (paths.size() - at)]);
+        }
+        ref::List model;
+        CString list;
+        for (const std::string& path : paths) {
+            ref::AddItem(model, path, ",");
+            list.AddItem(CString(path.c_str()), CString(","));
+        }
+        CString copy(list);
+        std::vector<std::string_view> views = copy.GetItemViews(CString(","));
+        CString::SortPathViews(views);
+        ref::SortPathItems(model, ",", platform::IsSeparator);
+        list.SortPathItems(CString(","));
+        ExpectSameList(model, list, "round " + std::to_string(round));
+        CString fromViews;
+        for (std::string_view view : views) fromViews.AddItem(view, CString(","));
+        EXPECT_EQ(model.text, Text(fromViews)) << "round " << round;
+        list.SortPathItems(CString(","));  // in order already: left as it is
+        ExpectSameList(model, list, "again, round " + std::to_string(round));
+    }
 }
 
 TEST(ListDifferential, SetItemsEqualsAddingEachItem) {
