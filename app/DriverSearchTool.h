@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "CString.h"
@@ -131,8 +130,10 @@ private:
     StageResult WriteBatchLines(const CString& shown, const std::vector<BatchVariable>& variables);
     // Keeps the values a descriptor gives; returns the path as kept with them.
     std::string_view RememberDriverSet(std::string_view path, const std::string& contents);
-    // The absolute directory of a set in the final list, made once for the
-    // report, the found line and the batch file.
+    // The absolute directory of a set in the final list; the one of the set
+    // asked for last is kept, so the chosen set's, asked for by the found line
+    // and then first by the batch file, is made once. The view lasts until the
+    // next call.
     std::string_view AbsoluteDirectoryOf(std::string_view set);
     void PrintReportLine(const char* label, const char* value) const;
 
@@ -158,8 +159,9 @@ private:
 
     // Descriptor values by path text, filled as the tree walk reads each file.
     DriverSetStore driverSets;
-    // The absolute directories of the final list's sets, by their paths.
-    std::unordered_map<std::string, std::string> absoluteDirectories;
+    // The set AbsoluteDirectoryOf was asked for last, and its directory.
+    std::string absoluteSet;
+    std::string absoluteDirectory;
     // Where a descriptor read last had to be rewritten to be read (NUL bytes in it).
     std::string descriptorScratch;
 };

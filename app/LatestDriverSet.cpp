@@ -156,7 +156,9 @@ void DriverSearchTool::ReportDriverSetFound(const CString& path) {
 }
 
 std::string_view DriverSearchTool::AbsoluteDirectoryOf(std::string_view set) {
-    auto made = absoluteDirectories.try_emplace(std::string(set));
-    if (made.second) PathName::FullPathOf(path_list::DirectoryOfItem(set), made.first->second);
-    return made.first->second;
+    if (set.empty() || set != absoluteSet) {
+        absoluteSet.assign(set);
+        PathName::FullPathOf(path_list::DirectoryOfItem(set), absoluteDirectory);
+    }
+    return absoluteDirectory;
 }

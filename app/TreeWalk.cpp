@@ -271,8 +271,18 @@ bool TreeWalk::Enter(const PathName& directory, const PathName& candidate,
         events_->Found(PathName(directory, probe_.name), probe_.contents);
         return true;
     }
-    std::vector<platform::DirEntry> entries = std::move(probe_.entries);
-    return EnterSubdirectories(directory, order, entries);
+    // The listing stays with this directory while the walk goes down; the probe
+    // gets a spare buffer whose room serves the listings below.
+    std::vector<platform::DirEntry> entries;
+    if (!spareEntries_.empty()) {
+        entries.swap(spareEntries_.back());
+        spareEntries_.pop_back();
+    }
+    entries.swap(probe_.entries);
+    const bool goOn = EnterSubdirectories(directory, order, entries);
+    entries.clear();
+    spareEntries_.push_back(std::move(entries));
+    return goOn;
 }
 
 bool TreeWalk::EnterSubdirectories(const PathName& directory, const WalkOrder& order,

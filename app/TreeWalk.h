@@ -128,6 +128,8 @@ private:
     DirectoryProbe probe_;  // the probe taken last; its buffers serve them all
     int depth_ = 0;
     std::vector<Listing> listings_;  // the listings the walk is in, from the start down
+    // Listing buffers not in use, kept with their room: one per level of the tree.
+    std::vector<std::vector<platform::DirEntry>> spareEntries_;
     bool readingAhead_ = false;
     ProbeEngine engine_;  // last: stopped before the rest goes
 };

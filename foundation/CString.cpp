@@ -227,6 +227,25 @@ void ForEachDelimiter(std::string_view text, char delimiter, OnMatch onMatch) {
     }
 }
 
+// ItemOf for a one-character delimiter, whose matches cannot overlap: the
+// piece of list after the index-th delimiter (after the last one for a negative
+// index), empty when there are fewer.
+std::string_view ItemAtCharacter(std::string_view list, int index, char delimiter) {
+    std::size_t start = 0;
+    if (index > 0) {
+        for (int count = 0; count < index; ++count) {
+            const std::size_t at = list.find(delimiter, start);
+            if (at == std::string_view::npos) return std::string_view();
+            start = at + 1;
+        }
+    } else if (index < 0) {
+        const std::size_t at = list.rfind(delimiter);
+        if (at == std::string_view::npos) return std::string_view();
+        start = at + 1;
+    }
+    return list.substr(start, list.find(delimiter, start) - start);
+}
+
 std::vector<std::string_view> SplitAt(std::string_view text, char delimiter) {
     size_t count = 0;
     ForEachDelimiter(text, delimiter, [&](const char*) { ++count; });
@@ -824,6 +843,7 @@ std::string_view CString::ItemOf(std::string_view text, int index, std::string_v
     const std::string_view list = TrimBlanksAscii(text);
     const std::string_view separator = delimiter;
     if (separator.empty() || list.empty()) return std::string_view();
+    if (separator.size() == 1) return ItemAtCharacter(list, index, separator[0]);
     MatchScanner scanner(list, separator, true);
     unsigned position = 0;
     unsigned start = 0;

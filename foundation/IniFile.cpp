@@ -198,19 +198,31 @@ void IniFile::GetValues(const char* text, unsigned long length, bool decode, con
         position = lineEnd;
         return true;
     };
-    bool foundFew[16] = {};  // most callers ask for a few keys: no allocation for them
-    std::unique_ptr<bool[]> foundMany(count > 16 ? new bool[static_cast<size_t>(count)]()
-                                                 : nullptr);
-    bool* found = foundMany ? foundMany.get() : foundFew;
-    int remaining = count;
+    // The keys not found yet, as views; most callers ask for a few keys: no
+    // allocation for them.
+    std::string_view fewKeys[16];
+    int fewIndexes[16];
+    std::unique_ptr<std::string_view[]> manyKeys(count > 16 ? new std::string_view[count] : nullptr);
+    std::unique_ptr<int[]> manyIndexes(count > 16 ? new int[count] : nullptr);
+    std::string_view* wanted = manyKeys ? manyKeys.get() : fewKeys;
+    int* indexes = manyIndexes ? manyIndexes.get() : fewIndexes;
+    int remaining = 0;
+    for (int i = 0; i < count; ++i) {
+        wanted[remaining] = keys[i].View();
+        indexes[remaining++] = i;
+    }
     ScanSection(nextLine, section, [&](std::string_view name, std::string_view value) {
-        for (int i = 0; i < count; ++i) {
-            if (keys[i].GetLength() == name.size() && !found[i] &&
-                EqualsNoCaseAscii(name, keys[i].View())) {
-                found[i] = true;
-                --remaining;
-                values[i] = value;
+        // A key found leaves the wanted ones (the last takes its place), so the
+        // first line of each name gives its value.
+        for (int k = 0; k < remaining;) {
+            if (wanted[k].size() != name.size() || !EqualsNoCaseAscii(name, wanted[k])) {
+                ++k;
+                continue;
             }
+            values[indexes[k]] = value;
+            --remaining;
+            wanted[k] = wanted[remaining];
+            indexes[k] = indexes[remaining];
         }
         return remaining == 0;
     });

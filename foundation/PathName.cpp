@@ -10,15 +10,16 @@
 namespace {
 
 // Position of the last separator in text, or -1.
-int LastSeparator(const CString& text) {
-    const char* characters = text.GetCharString();
-    for (int i = static_cast<int>(text.GetLength()) - 1; i >= 0; --i) {
-        if (platform::IsSeparator(characters[i])) {
+int LastSeparator(std::string_view text) {
+    for (int i = static_cast<int>(text.size()) - 1; i >= 0; --i) {
+        if (platform::IsSeparator(text[static_cast<unsigned>(i)])) {
             return i;
         }
     }
     return -1;
 }
+
+int LastSeparator(const CString& text) { return LastSeparator(text.View()); }
 
 // Position just after the n-th separator (n from 1) in text, or -1.
 int AfterNthSeparator(const CString& text, int n) {
@@ -158,16 +159,17 @@ const CString& PathName::AppendComponent(std::string_view component) {
     if (component.empty()) {
         return text_;
     }
-    unsigned length = text_.GetLength();
-    bool textEnds = platform::IsSeparator(text_[length - 1]);
+    const std::string_view text = text_.View();
+    const unsigned length = static_cast<unsigned>(text.size());
+    bool textEnds = platform::IsSeparator(text.back());
     bool componentStarts = platform::IsSeparator(component[0]);
     if (!textEnds && !componentStarts) {
         // Join with the separator the text already uses.
-        int last = LastSeparator(text_);
-        char separator =
-            last >= 0 ? text_[static_cast<unsigned>(last)] : platform::PreferredSeparator();
+        int last = LastSeparator(text);
+        const char separator =
+            last >= 0 ? text[static_cast<unsigned>(last)] : platform::PreferredSeparator();
         text_.Reserve(length + 1 + componentLength);
-        text_ += separator;
+        text_.Append(&separator, 1);
     } else if (textEnds && componentStarts) {
         text_ = text_.Left(static_cast<int>(length) - 1);
     }

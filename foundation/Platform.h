@@ -25,8 +25,11 @@
 
 namespace platform {
 
-// True for a character that separates path components on this platform.
-bool IsSeparator(char c);
+// Whether "/" separates path components on this platform, as "\\" does on all.
+extern const bool kSlashIsSeparator;
+// True for a character that separates path components on this platform (inline:
+// paths are scanned for separators character by character).
+inline bool IsSeparator(char c) { return c == '\\' || (c == '/' && kSlashIsSeparator); }
 // The separator used when a text holds none yet.
 char PreferredSeparator();
 // Longest absolute path, NUL included (260 on Windows, PATH_MAX on POSIX).

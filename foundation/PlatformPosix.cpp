@@ -163,7 +163,7 @@ bool ReadEntries(DIR* stream, const FileId& hint, std::vector<DirEntry>& entries
     const int directoryFd = dirfd(stream);
     uint64_t dotNumber = 0;
     bool complete = true;
-    std::vector<std::size_t> hinted;  // the entries whose hint waits for its device
+    const std::size_t first = entries.size();
     for (;;) {
         errno = 0;
         struct dirent* item = readdir(stream);
@@ -183,7 +183,7 @@ bool ReadEntries(DIR* stream, const FileId& hint, std::vector<DirEntry>& entries
         if (item->d_type == DT_DIR) {
             entry.isDirectory = true;
             entry.id.inode = item->d_ino;  // the device follows below
-            if (!IsUnknownFileNumber(item->d_ino)) hinted.push_back(entries.size());
+            entry.id.hint = !IsUnknownFileNumber(item->d_ino);  // marks it till then
         } else if (item->d_type == DT_UNKNOWN || item->d_type == DT_LNK) {
             int failure = 0;
             entry.isDirectory = IsDirectoryStat(directoryFd, item->d_name, entry.id, failure);
@@ -207,10 +207,13 @@ bool ReadEntries(DIR* stream, const FileId& hint, std::vector<DirEntry>& entries
             device = info.st_dev;
         }
     }
-    for (std::size_t index : hinted) {
-        entries[index].id.device = device;
-        entries[index].id.valid = haveDevice;
-        entries[index].id.hint = true;
+    // The entries whose hint waited for its device: only a directory from the
+    // listing's own types is marked (one told apart by a query has valid set).
+    for (std::size_t index = first; index < entries.size(); ++index) {
+        FileId& id = entries[index].id;
+        if (!id.hint || id.valid) continue;
+        id.device = device;
+        id.valid = haveDevice;
     }
     return complete;
 }
@@ -238,7 +241,7 @@ std::string ErrorText(int error) { return std::strerror(error); }
 
 int ErrorOfSystemCode(unsigned long code) { return static_cast<int>(code); }
 
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+const bool kSlashIsSeparator = true;
 
 char PreferredSeparator() { return '/'; }
 

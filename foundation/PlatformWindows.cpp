@@ -145,7 +145,7 @@ std::string ErrorText(int error) {
     return std::string(text, length);
 }
 
-bool IsSeparator(char c) { return c == '\\'; }
+const bool kSlashIsSeparator = false;
 
 char PreferredSeparator() { return '\\'; }
 
