@@ -1,6 +1,10 @@
 // The nine target Windows versions: number, name, family and architecture.
 #include "WindowsVersionCatalogue.h"
 
+#include <array>
+#include <string_view>
+
+#include "AsciiText.h"
 #include "DriverSearchTool.h"
 
 namespace {
@@ -21,9 +25,15 @@ const int kUnlistedWindowsVersion = 10;
 
 bool IsWindowsVersionNumber(int number) { return number >= 0 && number < kCatalogueSize; }
 
+// Asked once for every set found: the names are measured once.
 int GetWindowsVersionIndex(std::string_view name) {
+    static const auto names = [] {
+        std::array<std::string_view, kCatalogueSize> views;
+        for (int number = 0; number < kCatalogueSize; ++number) views[number] = kCatalogue[number].name;
+        return views;
+    }();
     for (int number = 0; number < kCatalogueSize; ++number) {
-        if (CString::EqualsNoCase(name, kCatalogue[number].name)) return number;
+        if (EqualsNoCaseAscii(name, names[number])) return number;
     }
     return kDefaultWindowsVersion;
 }
