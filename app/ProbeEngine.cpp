@@ -324,6 +324,7 @@ bool ProbeEngine::WorkAvailable() const {
 }
 
 void ProbeEngine::WorkerLoop() {
+    std::vector<ProbeRequest> children;  // emptied by Enqueue; its room serves every probe
     MutexLock lock(mutex_);
     for (;;) {
         while (!stopping_ && !WorkAvailable()) workReady_.Wait(mutex_);
@@ -339,7 +340,7 @@ void ProbeEngine::WorkerLoop() {
         // without the lock.
         DirectoryProbe result;
         std::exception_ptr failure;
-        std::vector<ProbeRequest> children;
+        children.clear();
         MakeResult(slot.request, result, failure, children);
         const std::size_t bytes = result.Bytes();
 
