@@ -9,7 +9,9 @@
  * the calling thread, so requests made by several threads at once overlap, as
  * pipelined requests on a share do. Calls on an open descriptor (read, fstat,
  * close) are not delayed; nor are the opens the C library makes inside its own
- * functions, except opendir's, which is delayed here.
+ * functions, except opendir's, which is delayed here. A listing read without a
+ * directory stream (open with O_DIRECTORY, then getdents64) is delayed as one:
+ * the open, then the first getdents64 on the descriptor.
  *
  * HALVARD_LATENCY_LOG (optional): a file that gets, when the program ends
  * normally, "round_trips N" (the calls delayed) and one line "thread T S" for
@@ -31,6 +33,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 static long delay_us;
 static const char* prefix;
@@ -165,6 +168,32 @@ int closedir(DIR* stream) {
     return real(stream);
 }
 
+/* --- listings read straight from the kernel: a directory opened with O_DIRECTORY,
+ * then the first getdents64 on it ------------------------------------------------ */
+
+enum { kFds = 65536 };
+static atomic_char unread_fd[kFds]; /* opened far away as a directory, not read yet */
+
+static void remember_fd(int fd, int flags, const char* path) {
+    if (fd >= 0 && fd < kFds && (flags & O_DIRECTORY) && far_away(path)) {
+        atomic_store(&unread_fd[fd], 1);
+    }
+}
+
+ssize_t getdents64(int fd, void* buffer, size_t length) {
+    REAL(getdents64);
+    if (delay_us > 0 && fd >= 0 && fd < kFds && atomic_exchange(&unread_fd[fd], 0)) {
+        round_trip();
+    }
+    return real(fd, buffer, length);
+}
+
+int close(int fd) {
+    REAL(close);
+    if (fd >= 0 && fd < kFds) atomic_store(&unread_fd[fd], 0);
+    return real(fd);
+}
+
 /* --- opens ---------------------------------------------------------------------- */
 
 static mode_t mode_of(int flags, va_list arguments) {
@@ -180,7 +209,9 @@ static mode_t mode_of(int flags, va_list arguments) {
         mode_t mode = mode_of(flags, arguments); \
         va_end(arguments);                       \
         wait_if_far(path);                       \
-        return real(path, flags, mode);          \
+        int fd = real(path, flags, mode);        \
+        remember_fd(fd, flags, path);            \
+        return fd;                               \
     }
 OPEN(open)
 OPEN(open64)
@@ -193,7 +224,9 @@ OPEN(open64)
         mode_t mode = mode_of(flags, arguments);                \
         va_end(arguments);                                      \
         wait_if_far(path);                                      \
-        return real(directory, path, flags, mode);              \
+        int fd = real(directory, path, flags, mode);            \
+        remember_fd(fd, flags, path);                           \
+        return fd;                                              \
     }
 OPENAT(openat)
 OPENAT(openat64)

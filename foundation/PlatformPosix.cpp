@@ -23,6 +23,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 namespace platform {
 
@@ -152,23 +154,74 @@ bool NtfsLess(const DirEntry& left, const DirEntry& right) {
     return a < b;  // std::string compares bytes as unsigned
 }
 
+// A directory's entries as the kernel hands them out, read into a buffer each
+// thread keeps (the C library's directory streams allocate one per listing and
+// ask for the directory's status besides: a cost per directory of a walk).
+class ListingReader {
+public:
+    static constexpr std::size_t kBufferBytes = 32768;
+
+    // False with *error set where the directory cannot be opened.
+    bool Open(const char* path, int* error) {
+        buffer_ = Buffer();
+        fd_ = buffer_ == nullptr ? -1 : open(path, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+        const int failure = buffer_ == nullptr ? ENOMEM : fd_ < 0 ? errno : 0;
+        if (error != nullptr) *error = failure;
+        return failure == 0;
+    }
+    ~ListingReader() {
+        if (fd_ >= 0) close(fd_);
+    }
+
+    int Fd() const { return fd_; }
+
+    // The next entry, or null at the end or on an error (failure set).
+    const struct dirent64* Next(int& failure) {
+        if (offset_ >= filled_) {
+            ssize_t count;
+            do {
+                count = getdents64(fd_, buffer_, kBufferBytes);
+            } while (count < 0 && errno == EINTR);
+            if (count <= 0) {
+                failure = count < 0 ? errno : 0;
+                return nullptr;
+            }
+            filled_ = static_cast<std::size_t>(count);
+            offset_ = 0;
+        }
+        const auto* item = reinterpret_cast<const struct dirent64*>(buffer_ + offset_);
+        offset_ += item->d_reclen;
+        return item;
+    }
+
+private:
+    static char* Buffer() {
+        thread_local std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBufferBytes]);
+        return buffer.get();
+    }
+
+    int fd_ = -1;
+    char* buffer_ = nullptr;
+    std::size_t filled_ = 0;
+    std::size_t offset_ = 0;
+};
+
 // Reads the rest of a listing; false with *error set when it ends on an error.
 // The directory's own identity is the hint where the listing's "." entry bears
 // its number out (the common case, and no query); else the open directory is
 // asked (no hint, a mount point, a file system without numbers in listings).
 // Either way the hints of the subdirectories carry the device the directory
 // really is on.
-bool ReadEntries(DIR* stream, const FileId& hint, std::vector<DirEntry>& entries, FileId& self,
-                 int* error) {
-    const int directoryFd = dirfd(stream);
+bool ReadEntries(ListingReader& listing, const FileId& hint, std::vector<DirEntry>& entries,
+                 FileId& self, int* error) {
+    const int directoryFd = listing.Fd();
     uint64_t dotNumber = 0;
     bool complete = true;
     const std::size_t first = entries.size();
     for (;;) {
-        errno = 0;
-        struct dirent* item = readdir(stream);
+        int failure = 0;
+        const struct dirent64* item = listing.Next(failure);
         if (item == nullptr) {
-            const int failure = errno;
             if (failure != 0 && error != nullptr) *error = failure;
             complete = complete && failure == 0;
             break;
@@ -305,14 +358,10 @@ bool ListDirectory(const char* directory, std::vector<DirEntry>& entries, const 
     if (path.empty()) {
         path = ".";  // as the pattern "*" lists the current directory
     }
-    DIR* stream = opendir(path.c_str());
-    if (error != nullptr) *error = stream == nullptr ? errno : 0;
-    if (stream == nullptr) {
-        return false;
-    }
+    ListingReader listing;
+    if (!listing.Open(path.c_str(), error)) return false;
     FileId own;
-    bool complete = ReadEntries(stream, hint, entries, own, error);
-    closedir(stream);
+    bool complete = ReadEntries(listing, hint, entries, own, error);
     std::sort(entries.begin(), entries.end(), NtfsLess);
     if (self != nullptr) *self = own;
     return complete;

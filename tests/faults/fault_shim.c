@@ -23,10 +23,10 @@
  *
  * The calls counted, by their path:
  *   open     open, open64, openat, openat64, __open_2, __open64_2,
- *            __openat_2, __openat64_2 (relative paths are taken from the
+ *            __openat_2, __openat64_2, without O_DIRECTORY (relative paths are taken from the
  *            current directory, or from the directory descriptor through
  *            /proc/self/fd)
- *   opendir  opendir, fdopendir
+ *   opendir  opendir, fdopendir, and the opens above with O_DIRECTORY
  *   readdir  readdir, readdir64, getdents64 on a directory below the root;
  *            a failing one returns NULL (-1) with errno set
  *   read     read, pread, pread64, readv on a descriptor of a file below the
@@ -532,13 +532,14 @@ static int opened(int fd, const char* path) {
     return fd;
 }
 
-#define OPEN_CHECK(directory, path)        \
-    char full[PATH_MAX];                   \
-    absolute(directory, path, full);       \
-    int error = decide(kOpen, full, NULL); \
-    if (error) {                           \
-        errno = error;                     \
-        return -1;                         \
+/* An open of a directory as such (O_DIRECTORY) is a listing's open. */
+#define OPEN_CHECK(directory, path)                                            \
+    char full[PATH_MAX];                                                       \
+    absolute(directory, path, full);                                           \
+    int error = decide((flags & O_DIRECTORY) ? kOpendir : kOpen, full, NULL); \
+    if (error) {                                                               \
+        errno = error;                                                         \
+        return -1;                                                             \
     }
 
 #define OPEN(name)                                    \
