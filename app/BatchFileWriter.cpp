@@ -68,9 +68,14 @@ void AppendEscaped(std::string& line, std::string_view value) {
 
 Value RelativeDirectories(const CString& sets, std::string_view driverPath) {
     Value relative;
-    for (std::string_view set : sets.GetItemViews(path_list::kDelimiter)) {
-        const std::string_view directory =
-            PathName::DirectoryOf(path_list::BelowDriverPath(set, driverPath));
+    std::vector<std::string_view> directories = sets.GetItemViews(path_list::kDelimiter);
+    std::size_t length = 0;
+    for (std::string_view& set : directories) {
+        set = PathName::DirectoryOf(path_list::BelowDriverPath(set, driverPath));
+        length += set.size() + 3;
+    }
+    relative.text.reserve(length);  // the value of thousands of sets grows once
+    for (std::string_view directory : directories) {
         relative.safe = relative.safe && IsSafe(directory);
         if (!relative.text.empty()) relative.text += ';';
         relative.text += '"';
@@ -89,9 +94,44 @@ const char* const kDdlPath = "QL_NOS_DDL_Path";
 }  // namespace
 
 struct DriverSearchTool::BatchVariable {
-    std::string name;
-    std::string value;  // as it stands, before escaping
+    std::string_view name;
+    std::string_view value;  // as it stands, before escaping
 };
+
+namespace {
+
+// The names and values of thousands of variables, one after another in one
+// buffer; views of them are made once all are in (the buffer moves as it grows).
+class BatchTexts {
+public:
+    // Room for this many variables and bytes: what is not filled is never touched.
+    void Reserve(std::size_t count, std::size_t bytes) {
+        pieces_.reserve(count);
+        texts_.reserve(bytes);
+    }
+    void Add(std::string_view name, std::string_view value) {
+        pieces_.push_back({texts_.size(), name.size(), value.size()});
+        texts_.append(name).append(value);
+    }
+    template <class OnVariable>
+    void ForEach(OnVariable onVariable) const {
+        for (const Piece& piece : pieces_) {
+            const std::string_view name(texts_.data() + piece.offset, piece.name);
+            onVariable(name, std::string_view(name.data() + piece.name, piece.value));
+        }
+    }
+
+private:
+    struct Piece {
+        std::size_t offset;
+        std::size_t name;
+        std::size_t value;
+    };
+    std::string texts_;
+    std::vector<Piece> pieces_;
+};
+
+}  // namespace
 
 StageResult DriverSearchTool::WriteBatchFile(const CString& list,
                                              const CString* windowsVersionMatches) {
@@ -101,26 +141,35 @@ StageResult DriverSearchTool::WriteBatchFile(const CString& list,
     // Messages name the absolute path, or the path as typed when it has none.
     const CString shown = batchPath.IsEmpty() ? typed : batchPath.GetPath();
 
-    std::vector<BatchVariable> variables = {{"QL_NOS_Type", osFamily.GetCharString()},
-                                            {"QL_NOS_Arch_Type", osArchType.GetCharString()},
-                                            {"QL_NOS_Arch", osArch.GetCharString()},
-                                            {"QL_NOS_DDL_Type", osVersionName.GetCharString()}};
+    std::vector<BatchVariable> variables = {{"QL_NOS_Type", osFamily.View()},
+                                            {"QL_NOS_Arch_Type", osArchType.View()},
+                                            {"QL_NOS_Arch", osArch.View()},
+                                            {"QL_NOS_DDL_Type", osVersionName.View()}};
     const std::vector<std::string_view> sets = list.GetItemViews(path_list::kDelimiter);
-    variables.reserve(variables.size() + sets.size() + 2);
-    variables.push_back({std::string(kDdlPath) + "_#", std::to_string(sets.size())});
+    BatchTexts paths;
+    // An absolute directory is rarely more than twice as long as the set's path.
+    paths.Reserve(sets.size() + 1, 2 * std::size_t(list.GetLength()) + 32 * (sets.size() + 1));
+    std::string name = std::string(kDdlPath) + "_";
+    const std::size_t prefix = name.size();
+    paths.Add(name + "#", std::to_string(sets.size()));
     for (std::size_t k = 1; k <= sets.size(); ++k) {
-        variables.push_back({std::string(kDdlPath) + "_" + std::to_string(k),
-                             std::string(AbsoluteDirectoryOf(sets[k - 1]))});
+        name.resize(prefix);
+        name += std::to_string(k);
+        paths.Add(name, AbsoluteDirectoryOf(sets[k - 1]));
     }
+    variables.reserve(variables.size() + sets.size() + 2);
+    paths.ForEach([&](std::string_view name, std::string_view value) {
+        variables.push_back({name, value});
+    });
     bool safe = batch_text::IsSafe(batchPath.GetFileName().View());
     for (const BatchVariable& variable : variables) {
         safe = safe && batch_text::IsSafe(variable.value);
     }
+    batch_text::Value relative;
     if (windowsVersionMatches != nullptr) {
-        batch_text::Value relative =
-            batch_text::RelativeDirectories(*windowsVersionMatches, driverPath.Text().View());
+        relative = batch_text::RelativeDirectories(*windowsVersionMatches, driverPath.Text().View());
         safe = safe && relative.safe;
-        variables.push_back({"QL_NOS_All_DDL_Paths", std::move(relative.text)});
+        variables.push_back({"QL_NOS_All_DDL_Paths", relative.text});
     }
     if (!safe) {
         PrintLine("Error writing file:  " + shown);
