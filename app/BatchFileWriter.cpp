@@ -167,7 +167,8 @@ StageResult DriverSearchTool::WriteBatchFile(const CString& list,
     }
     batch_text::Value relative;
     if (windowsVersionMatches != nullptr) {
-        relative = batch_text::RelativeDirectories(*windowsVersionMatches, driverPath.Text().View());
+        relative =
+            batch_text::RelativeDirectories(*windowsVersionMatches, driverPath.Text().View());
         safe = safe && relative.safe;
         variables.push_back({"QL_NOS_All_DDL_Paths", relative.text});
     }

@@ -29,7 +29,8 @@ bool IsWindowsVersionNumber(int number) { return number >= 0 && number < kCatalo
 int GetWindowsVersionIndex(std::string_view name) {
     static const auto names = [] {
         std::array<std::string_view, kCatalogueSize> views;
-        for (int number = 0; number < kCatalogueSize; ++number) views[number] = kCatalogue[number].name;
+        for (int number = 0; number < kCatalogueSize; ++number)
+            views[number] = kCatalogue[number].name;
         return views;
     }();
     for (int number = 0; number < kCatalogueSize; ++number) {

@@ -202,7 +202,8 @@ void IniFile::GetValues(const char* text, unsigned long length, bool decode, con
     // allocation for them.
     std::string_view fewKeys[16];
     int fewIndexes[16];
-    std::unique_ptr<std::string_view[]> manyKeys(count > 16 ? new std::string_view[count] : nullptr);
+    std::unique_ptr<std::string_view[]> manyKeys(count > 16 ? new std::string_view[count]
+                                                            : nullptr);
     std::unique_ptr<int[]> manyIndexes(count > 16 ? new int[count] : nullptr);
     std::string_view* wanted = manyKeys ? manyKeys.get() : fewKeys;
     int* indexes = manyIndexes ? manyIndexes.get() : fewIndexes;

@@ -235,7 +235,7 @@ bool ReadEntries(ListingReader& listing, const FileId& hint, std::vector<DirEntr
         entry.name = item->d_name;
         if (item->d_type == DT_DIR) {
             entry.isDirectory = true;
-            entry.id.inode = item->d_ino;  // the device follows below
+            entry.id.inode = item->d_ino;                       // the device follows below
             entry.id.hint = !IsUnknownFileNumber(item->d_ino);  // marks it till then
         } else if (item->d_type == DT_UNKNOWN || item->d_type == DT_LNK) {
             int failure = 0;

@@ -533,13 +533,13 @@ static int opened(int fd, const char* path) {
 }
 
 /* An open of a directory as such (O_DIRECTORY) is a listing's open. */
-#define OPEN_CHECK(directory, path)                                            \
-    char full[PATH_MAX];                                                       \
-    absolute(directory, path, full);                                           \
+#define OPEN_CHECK(directory, path)                                           \
+    char full[PATH_MAX];                                                      \
+    absolute(directory, path, full);                                          \
     int error = decide((flags & O_DIRECTORY) ? kOpendir : kOpen, full, NULL); \
-    if (error) {                                                               \
-        errno = error;                                                         \
-        return -1;                                                             \
+    if (error) {                                                              \
+        errno = error;                                                        \
+        return -1;                                                            \
     }
 
 #define OPEN(name)                                    \
