@@ -70,7 +70,9 @@ void ConsoleBuffer::WritePieces(const std::string_view* pieces, int count) {
     if (used_ == 0) return;
     if (first) {
         since_ = options_.now();
-        waiting_.notify_one();
+        // A timer waiting for a block already wakes when it is due, and then
+        // counts from the oldest line it finds.
+        if (timerIdle_) waiting_.notify_one();
     } else if (!timer_ && options_.now() - since_ >= options_.bound) {
         FlushLocked();  // the timer, where it runs, keeps the bound itself
     }
@@ -94,7 +96,9 @@ void ConsoleBuffer::TimerLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
         if (used_ == 0) {
+            timerIdle_ = true;  // the next first line wakes it
             waiting_.wait(lock);
+            timerIdle_ = false;
             continue;
         }
         const Clock::time_point due = since_ + options_.bound;

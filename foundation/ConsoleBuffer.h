@@ -71,6 +71,7 @@ private:
     std::once_flag timerStarted_;
     std::unique_ptr<platform::Thread> timer_;
     bool stopping_ = false;
+    bool timerIdle_ = false;  // the timer waits for a first line (none gathered)
     std::size_t used_ = 0;
     Clock::time_point since_;  // when the oldest line gathered came
     char bytes_[kMaxCapacity];
