@@ -22,6 +22,7 @@ namespace {
 // Whether text holds any of the characters: a memchr pass for each, since a
 // value can be the directories of thousands of sets in one line.
 bool HoldsAnyOf(std::string_view text, std::string_view characters) {
+    if (text.empty()) return false;
     for (char c : characters) {
         if (std::memchr(text.data(), c, text.size()) != nullptr) return true;
     }
@@ -32,9 +33,7 @@ bool HoldsAnyOf(std::string_view text, std::string_view characters) {
 
 namespace batch_text {
 
-bool IsSafe(std::string_view text) {
-    return text.empty() || !HoldsAnyOf(text, std::string_view("\r\n\x1A\"", 4));
-}
+bool IsSafe(std::string_view text) { return !HoldsAnyOf(text, std::string_view("\r\n\x1A\"", 4)); }
 
 CString DoublePercents(const CString& text) {
     CString doubled(text);
@@ -50,7 +49,7 @@ const char* const kCaretEscaped = "&|<>^";
 }  // namespace
 
 void AppendEscaped(std::string& line, std::string_view value) {
-    if (value.empty() || (!HoldsAnyOf(value, kCaretEscaped) && !HoldsAnyOf(value, "%"))) {
+    if (!HoldsAnyOf(value, kCaretEscaped) && !HoldsAnyOf(value, "%")) {
         line += value;  // most values need nothing
         return;
     }

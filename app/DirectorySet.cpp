@@ -62,7 +62,7 @@ void DirectorySet::Grow() {
     oldSlots.swap(slots_);
     oldUsed.swap(used_);
     for (std::size_t index = 0; index < oldSlots.size(); ++index) {
-        if (!((oldUsed[index / 64] >> (index % 64)) & 1)) continue;
+        if (!Bit(oldUsed, index)) continue;
         const Slot& slot = oldSlots[index];
         const std::size_t to = Locate(slot.device, slot.inode);
         slots_[to] = slot;

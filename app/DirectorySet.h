@@ -28,7 +28,10 @@ private:
         uint64_t inode;
     };
     static std::size_t Home(const Slot& slot);
-    bool Used(std::size_t index) const { return (used_[index / 64] >> (index % 64)) & 1; }
+    static bool Bit(const std::vector<uint64_t>& bits, std::size_t index) {
+        return (bits[index / 64] >> (index % 64)) & 1;
+    }
+    bool Used(std::size_t index) const { return Bit(used_, index); }
     void SetUsed(std::size_t index, bool used);
     std::size_t Locate(uint64_t device, uint64_t inode) const;
     void Grow();

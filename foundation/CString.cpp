@@ -214,7 +214,6 @@ unsigned GrowCapacity(unsigned current, unsigned needed) {
     return static_cast<unsigned>(std::min<unsigned long long>(grown, kMaxLength));
 }
 
-// The pieces of a text between the occurrences of one character.
 // The positions of the delimiter in text, in order (memchr: lists of paths are
 // long, and their delimiters far apart).
 template <class OnMatch>
@@ -246,6 +245,7 @@ std::string_view ItemAtCharacter(std::string_view list, int index, char delimite
     return list.substr(start, list.find(delimiter, start) - start);
 }
 
+// The pieces of a text between the occurrences of one character.
 std::vector<std::string_view> SplitAt(std::string_view text, char delimiter) {
     size_t count = 0;
     ForEachDelimiter(text, delimiter, [&](const char*) { ++count; });

@@ -195,8 +195,10 @@ public:
     }
 
 private:
+    // Null when it cannot be had; asked for again at the next listing.
     static char* Buffer() {
-        thread_local std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBufferBytes]);
+        thread_local std::unique_ptr<char[]> buffer;
+        if (!buffer) buffer.reset(new (std::nothrow) char[kBufferBytes]);
         return buffer.get();
     }
 
