@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
     // be taken by the first one, and the batch file would receive the console lines.
     if (!platform::SecureStandardStreams()) return static_cast<int>(ReturnCode::kGeneralError);
     InstallAllocationFailureHandler();
+    platform::PrepareHeap();
     auto tool = std::make_unique<DriverSearchTool>();
     const ReturnCode result = tool->Run(argc, argv);
     tool.reset();

@@ -205,6 +205,11 @@ std::unique_ptr<Thread> StartThread(void (*body)(void*), void* context, std::siz
 // address space per arena); nothing where it does not.
 void ShareHeapBetweenThreads();
 
+// Sets the heap up for a run, once, before it fills: large blocks and the
+// heap's growth in few fresh pages (huge ones where the system has them).
+// Nothing where the C library or the system offers no such means.
+void PrepareHeap();
+
 // mktime with the Windows runtime's range: -1 before 1970-01-01 00:00:00 UTC or
 // after 3000-12-31 23:59:59. The daylight-saving flag given is not used: the
 // time is read by ReadLocalTime, so equal fields always give equal seconds.

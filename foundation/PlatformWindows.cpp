@@ -555,6 +555,9 @@ std::unique_ptr<Thread> StartThread(void (*body)(void*), void* context, std::siz
 // The process heap serves every thread already.
 void ShareHeapBetweenThreads() {}
 
+// The process heap is left as the runtime sets it up.
+void PrepareHeap() {}
+
 namespace {
 
 long long RuntimeToSeconds(std::tm* fields) { return static_cast<long long>(std::mktime(fields)); }
