@@ -278,22 +278,39 @@ void ProbeEngine::QueueChildren(const ProbeRequest& parent, DirectoryProbe& prob
 
 void ProbeEngine::Queue(std::vector<ProbeRequest>& requests) {
     if (workers_.empty() || requests.empty()) return;
+    std::vector<Staged>& staged = stager_.Stage(requests);
     std::size_t queued;
     {
         MutexLock lock(mutex_);
-        queued = Enqueue(requests);
+        queued = Enqueue(staged);
     }
+    staged.clear();
     WakeWorkers(queued);
 }
 
-std::size_t ProbeEngine::Enqueue(std::vector<ProbeRequest>& requests) {
-    std::size_t queued = 0;
+std::vector<ProbeEngine::Staged>& ProbeEngine::Stager::Stage(std::vector<ProbeRequest>& requests) {
+    staged_.clear();
     for (ProbeRequest& request : requests) {
         if (!request.id.valid) continue;
+        Staged entry;
+        auto slot = slots_.try_emplace(request.id).first;
+        slot->second.request = std::move(request);
+        entry.slot = slots_.extract(slot);
+        entry.place =
+            places_.extract(places_.try_emplace(entry.slot.mapped().request.order, nullptr).first);
+        staged_.push_back(std::move(entry));
+    }
+    return staged_;
+}
+
+std::size_t ProbeEngine::Enqueue(std::vector<Staged>& staged) {
+    std::size_t queued = 0;
+    for (Staged& entry : staged) {
+        ProbeRequest& request = entry.slot.mapped().request;
         if (seen_.Insert(request.id)) {
-            Slot& slot = slots_[request.id];
-            slot.request = std::move(request);
-            queue_.emplace(slot.request.order, &slot);
+            Slot& slot = slots_.insert(std::move(entry.slot)).position->second;
+            entry.place.mapped() = &slot;
+            queue_.insert(std::move(entry.place));
             ++queued;
             continue;
         }
@@ -304,9 +321,11 @@ std::size_t ProbeEngine::Enqueue(std::vector<ProbeRequest>& requests) {
             continue;
         }
         Slot& slot = found->second;
-        queue_.erase(slot.request.order);
-        slot.request = std::move(request);
-        queue_.emplace(slot.request.order, &slot);
+        QueueMap::node_type old = queue_.extract(slot.request.order);
+        std::swap(slot.request, request);  // the old request is freed with the entry
+        entry.place.mapped() = &slot;
+        queue_.insert(std::move(entry.place));
+        entry.place = std::move(old);
     }
     return queued;
 }
@@ -324,17 +343,18 @@ bool ProbeEngine::WorkAvailable() const {
 }
 
 void ProbeEngine::WorkerLoop() {
-    std::vector<ProbeRequest> children;  // emptied by Enqueue; its room serves every probe
+    std::vector<ProbeRequest> children;  // emptied by staging; its room serves every probe
+    Stager stager;
     MutexLock lock(mutex_);
     for (;;) {
         while (!stopping_ && !WorkAvailable()) workReady_.Wait(mutex_);
         if (stopping_) return;
-        auto first = queue_.begin();
-        Slot& slot = *first->second;
-        queue_.erase(first);
+        Slot& slot = *queue_.begin()->second;
+        QueueMap::node_type place = queue_.extract(queue_.begin());
         slot.state = State::Running;
         ++held_;
         lock.Unlock();
+        place = QueueMap::node_type();  // freed without the lock
 
         // A running slot is left alone by everyone else: its request can be read
         // without the lock.
@@ -343,6 +363,7 @@ void ProbeEngine::WorkerLoop() {
         children.clear();
         MakeResult(slot.request, result, failure, children);
         const std::size_t bytes = result.Bytes();
+        std::vector<Staged>& staged = stager.Stage(children);
 
         lock.Lock();
         slot.result = std::move(result);
@@ -350,9 +371,15 @@ void ProbeEngine::WorkerLoop() {
         slot.state = State::Done;
         heldBytes_ += bytes;
         ++made_;
-        const std::size_t queued = Enqueue(children);
-        if (awaited_ == &slot) resultReady_.Signal();  // the walk waits for this one
-        WakeWorkers(queued);
+        const std::size_t queued = Enqueue(staged);
+        const bool awaited = awaited_ == &slot;  // the walk waits for this one
+        // Woken after the lock is given up, so that those woken do not wait for it
+        // at once; a waiter tests its condition again, so a late signal is harmless.
+        lock.Unlock();
+        staged.clear();
+        if (awaited) resultReady_.Signal();
+        WakeWorkers(queued > 0 ? queued - 1 : 0);  // this worker takes one of them
+        lock.Lock();
     }
 }
 

@@ -150,10 +150,10 @@ public:
         // Growth of the workers started adaptively: up to maxInFlight, judged
         // over windows of results taken: growthWindow, or growthRoundTrips times
         // the workers where that is more, so that a window spans as many round
-        // trips whatever the number in flight (at 256, a window of 512 is two,
-        // and the start of the new workers decides it).
+        // trips whatever the number in flight (at 256, a window of 256 would be
+        // one, and the start of the new workers would decide it).
         unsigned maxInFlight = 256;
-        std::size_t growthWindow = 512;
+        std::size_t growthWindow = 256;
         std::size_t growthRoundTrips = 8;
         double growthGain = 1.25;
         // Results made or being made and not yet taken: room for those the walk
@@ -203,6 +203,23 @@ private:
     // Requests by directory identity (device and file number, hints or not).
     using SlotMap =
         std::unordered_map<platform::FileId, Slot, platform::FileIdHash, platform::FileIdEqual>;
+    using QueueMap = std::map<WalkOrder, Slot*>;
+    // A request's entries in the table and in the queue, made before the lock is
+    // taken: under it, they are only linked in (or left to be freed after it).
+    struct Staged {
+        SlotMap::node_type slot;
+        QueueMap::node_type place;
+    };
+    // Makes the entries, one request at a time, in maps of its own.
+    class Stager {
+    public:
+        std::vector<Staged>& Stage(std::vector<ProbeRequest>& requests);
+
+    private:
+        SlotMap slots_;
+        QueueMap places_;
+        std::vector<Staged> staged_;
+    };
     // What the walk found of a request among the workers': the slot taken out of
     // the table (freed by the walk after the lock), and what the worker made.
     struct Claim {
@@ -250,7 +267,8 @@ private:
                     std::exception_ptr& failure, std::vector<ProbeRequest>& children);
     bool WorkAvailable() const REQUIRES(mutex_);
     // Returns the number of requests newly queued.
-    std::size_t Enqueue(std::vector<ProbeRequest>& requests) REQUIRES(mutex_);
+    // The entries not linked in stay in staged, to be freed after the lock.
+    std::size_t Enqueue(std::vector<Staged>& staged) REQUIRES(mutex_);
     void WakeWorkers(std::size_t count);
 
     // Set before the workers start (or while none runs) and only read by them.
@@ -271,6 +289,7 @@ private:
     Clock::time_point windowStart_;
     std::vector<std::unique_ptr<platform::Thread>> workers_;
     std::atomic<unsigned> workerCount_{0};  // for every thread
+    Stager stager_;                         // the caller's
 
     // Shared by the caller and the workers.
     Mutex mutex_;
@@ -278,7 +297,7 @@ private:
     CondVar resultReady_;  // the caller: the result it waits for made
     const Slot* awaited_ GUARDED_BY(mutex_) = nullptr;  // the slot the caller waits for
     SlotMap slots_ GUARDED_BY(mutex_);
-    std::map<WalkOrder, Slot*> queue_ GUARDED_BY(mutex_);
+    QueueMap queue_ GUARDED_BY(mutex_);
     DirectorySet seen_ GUARDED_BY(mutex_);          // every identity ever queued or probed
     std::size_t held_ GUARDED_BY(mutex_) = 0;       // slots running or done
     std::size_t heldBytes_ GUARDED_BY(mutex_) = 0;  // bytes of the done ones
