@@ -288,17 +288,25 @@ void ProbeEngine::Queue(std::vector<ProbeRequest>& requests) {
     WakeWorkers(queued);
 }
 
+// Out of memory on a worker (the walk itself ends the run instead): none is
+// queued, and the walk makes them when it comes to them.
 std::vector<ProbeEngine::Staged>& ProbeEngine::Stager::Stage(std::vector<ProbeRequest>& requests) {
     staged_.clear();
-    for (ProbeRequest& request : requests) {
-        if (!request.id.valid) continue;
-        Staged entry;
-        auto slot = slots_.try_emplace(request.id).first;
-        slot->second.request = std::move(request);
-        entry.slot = slots_.extract(slot);
-        entry.place =
-            places_.extract(places_.try_emplace(entry.slot.mapped().request.order, nullptr).first);
-        staged_.push_back(std::move(entry));
+    try {
+        for (ProbeRequest& request : requests) {
+            if (!request.id.valid) continue;
+            Staged entry;
+            auto slot = slots_.try_emplace(request.id).first;
+            slot->second.request = std::move(request);
+            entry.slot = slots_.extract(slot);
+            entry.place = places_.extract(
+                places_.try_emplace(entry.slot.mapped().request.order, nullptr).first);
+            staged_.push_back(std::move(entry));
+        }
+    } catch (const std::bad_alloc&) {
+        slots_.clear();
+        places_.clear();
+        staged_.clear();
     }
     return staged_;
 }
@@ -371,7 +379,12 @@ void ProbeEngine::WorkerLoop() {
         slot.state = State::Done;
         heldBytes_ += bytes;
         ++made_;
-        const std::size_t queued = Enqueue(staged);
+        std::size_t queued = 0;
+        try {
+            queued = Enqueue(staged);
+        } catch (const std::bad_alloc&) {
+            // A table could not grow: the requests not linked in are the walk's.
+        }
         const bool awaited = awaited_ == &slot;  // the walk waits for this one
         // Woken after the lock is given up, so that those woken do not wait for it
         // at once; a waiter tests its condition again, so a late signal is harmless.
