@@ -391,7 +391,7 @@ void ProbeEngine::WorkerLoop() {
         lock.Unlock();
         staged.clear();
         if (awaited) resultReady_.Signal();
-        WakeWorkers(queued > 0 ? queued - 1 : 0);  // this worker takes one of them
+        WakeWorkers(queued);
         lock.Lock();
     }
 }
