@@ -141,8 +141,21 @@ suite sanitizers bash scripts/test-sanitizers.sh
 faults_suite
 suite fuzz bash scripts/fuzz.sh --quick
 
+# What failed, from a failed suite's log, in a few lines, for the end of the output where
+# a reader of its last lines sees it: GoogleTest's failures with the lines that follow
+# each, unittest's FAIL and ERROR headers and assertions, CTest's failed tests.
+failure_lines() {
+    grep -E -A5 ': Failure$' "$1" | head -n 12
+    grep -E '^\[  FAILED  \] [A-Za-z_0-9/.]+ \(|^(FAIL|ERROR): |^[A-Za-z]*Error: |\*\*\*Failed' "$1" |
+        sort -u | head -n 12
+}
+
 echo
 echo "test-all: took $(( $(date +%s) - started )) s"
+for name in "${failures[@]}"; do
+    echo "test-all: $name: what failed:"
+    failure_lines "$logs/$name.log" | sed 's/^/    /'
+done
 if [ ${#failures[@]} -gt 0 ]; then
     echo "test-all: failed: ${failures[*]}"
 fi

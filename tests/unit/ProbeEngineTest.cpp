@@ -103,6 +103,29 @@ struct ProbeLog {
     }
 };
 
+// Which directory the walk is taking now, for probes that must not end before
+// the walk asks for theirs: on a fake clock the walk then costs nothing, and a
+// machine that holds the walk back between takes cannot look like results made
+// sooner than asked for. Asking is a store that wakes no one (a woken thread
+// could take the walk's processor before the walk reaches its wait); the probe
+// waiting for its turn yields until it comes.
+class WalkTurn {
+public:
+    void Ask(std::size_t node) { asked_ = node; }
+    void Finish() { asked_ = kAll; }
+    // Bounded, so that a fault shows as a failure rather than a hang.
+    void AwaitAsked(std::size_t node) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (asked_ != node && asked_ != kAll && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+    }
+
+private:
+    static constexpr std::size_t kAll = SIZE_MAX;
+    std::atomic<std::size_t> asked_{0};
+};
+
 // The walk as the tool makes it: results taken in walk order, each directory
 // entered once, and once workers run, the rest of the listings it is in handed
 // to them; records what it met, in order.
@@ -111,6 +134,7 @@ struct TestWalk {
 
     void Enter(std::size_t node, const std::string& path, const WalkOrder& order) {
         DirectoryProbe probe;
+        if (turn != nullptr) turn->Ask(node);
         engine.Take(path.c_str(), "", IdOf(node), order, probe);
         if (!readingAhead && engine.Workers() > 0) {
             readingAhead = true;
@@ -151,6 +175,7 @@ struct TestWalk {
     std::vector<std::string> met;
     std::vector<Listing> listings;
     bool readingAhead = false;
+    WalkTurn* turn = nullptr;
 };
 
 // A clock that only the fake probes move.
@@ -548,7 +573,9 @@ TEST(ProbeEngineTest, GrowthDoublesWhileItPays) {
 // The workers started adaptively grow on a clock by which the rate of results
 // follows the workers (a share that answers as many as are sent), stop after
 // one doubling where it does not, grow not where the reserve cannot be had nor
-// where their number is forced; the walk finds the same throughout.
+// where their number is forced; the walk finds the same throughout. A worker's
+// probe ends only once the walk asks for it, so the walk waits for every result
+// it takes from the workers, however the machine schedules the threads.
 std::atomic<std::size_t> reserveLimit{SIZE_MAX};
 bool LimitedReserve(std::size_t bytes) { return bytes <= reserveLimit && GrowMemoryReserve(bytes); }
 
@@ -579,20 +606,25 @@ TEST(ProbeEngineTest, WorkersGrowWhileTheRateFollows) {
         options.growReserve = &LimitedReserve;
         reserveLimit = ProbeEngine::ReserveBytes(static_cast<unsigned>(c.reserveFor), options);
         ProbeLog log(tree.nodes.size());
+        WalkTurn turn;
         std::atomic<ProbeEngine*> self{nullptr};
         ProbeEngine engine(
             [&](const char*, const char*, const platform::FileId& id, std::size_t,
                 DirectoryProbe& out) {
                 log.Note(id.inode);
+                turn.AwaitAsked(id.inode);
                 const ProbeEngine* engine = self;
                 const unsigned workers = engine != nullptr ? std::max(engine->Workers(), 1u) : 1;
-                fakeNanoseconds += c.rateFollows ? 1000000 / workers : 1000000;
                 tree.Probe(id.inode, out);
+                // At the end, after the walk read the clock as it began to take it.
+                fakeNanoseconds += c.rateFollows ? 1000000 / workers : 1000000;
             },
             ListedSubdirectories, options);
         self = &engine;
         TestWalk walk(engine);
+        walk.turn = &turn;
         walk.Enter(0, "r", WalkOrder());
+        turn.Finish();
         EXPECT_EQ(engine.Workers(), c.workers);
         if (expected.empty()) expected = walk.met;
         EXPECT_EQ(walk.met, expected);
